@@ -1,0 +1,59 @@
+// Surface construction: the grid stages of a run, in the order main calls them.
+//
+// Every stage works on the grids of the Program state (nb_lig lines by nb_col
+// columns, addressed [line][column]); empty pixels hold NO_DATA.
+#pragma once
+
+#include <cstdint>
+
+#include "control/program_state.h"
+
+// One altitude to its Scaled altitude: v / equid * 512 in extended precision,
+// rounded to a 32-bit float, truncated toward zero. Needs equid > 0 and a
+// result that fits an int.
+int to_scaled(int v, int equid);
+// One Scaled altitude back to an altitude: v * (1/512) * equid in extended
+// precision, rounded to a 32-bit float, truncated toward zero.
+int from_scaled(int v, int equid);
+
+// Changes itab: every pixel that is not NO_DATA becomes its Scaled altitude.
+void scale_to_scaled(Program_state& s, int equid);
+// Changes itab1: every pixel that is not NO_DATA goes back to an altitude.
+void scale_back(Program_state& s, int equid);
+// Changes itab2 and itab1: both become copies of itab.
+void copy_surface(Program_state& s);
+
+// One contour dilation pass. Changes itab2 (grown grid), itab1 (marks),
+// itab (gains the inserted mid-level pixels, only where it was NO_DATA),
+// modif (pixels inserted) and nb_pix_mod (0 on return).
+void gonflette(Program_state& s);
+
+// The dilation loop: passes of gonflette, with their console lines, until a
+// pass inserts nothing. Changes what gonflette changes; modif is 0 on return.
+void dilation(Program_state& s);
+
+// Residual gap filling, in place on itab: sweeps that give each empty pixel
+// the rounded mean of its filled line and column neighbours, until a sweep
+// fills nothing. Changes itab and nb_pix_mod (0 on return).
+void gap_filling(Program_state& s);
+
+// n! in extended precision; 0 for negative n.
+long double Fact(int n);
+// The binomial coefficient n choose p, rounded from factorials; exact for
+// 0 <= p <= n <= 33.
+std::int32_t Comb(int p, int n);
+// The value at column x, line y of the Bezier patch of degree n whose control
+// points are the (n + 1) x (n + 1) pixels of itab in the window around the
+// pixel, clamped to the grid. Reads itab only. Needs n >= 1 and
+// n + 1 <= nb_lig, nb_col.
+double InterpolePointSpline(const Program_state& s, double x, double y, int n);
+
+// The smoothing stage, with its console lines: every pixel of itab1 becomes
+// InterpolePointSpline of itab at its position, truncated toward zero.
+// Reads itab, changes itab1. Called only for maille > 1.
+void smoothing(Program_state& s, int maille);
+
+// Extends the running minimum *Minv and maximum *maxv with every value of the
+// NBlig x NBcol grid tab, printing a progress line every 200 lines and then
+// the result line. NO_DATA takes part like any value.
+void Min_max(int* Minv, int* maxv, int** tab, int NBcol, int NBlig);
