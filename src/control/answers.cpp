@@ -1,1 +1,116 @@
-// (in progress)
+// The one reader of the user's answers.
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdlib>
+#include <termios.h>
+#include <unistd.h>
+
+#include "control/console.h"
+#include "control/control.h"
+
+namespace {
+
+std::FILE* g_in = nullptr;
+std::FILE* in() { return g_in ? g_in : stdin; }
+
+[[noreturn]] void answers_ended() { fail("\n\n\tNo more answers : the run stops \n"); }
+
+// The next white-space-delimited word, or an empty text at end of input. The
+// character that ends the word is left in the stream.
+std::string next_word()
+{
+    int c;
+    do c = std::getc(in());
+    while (c != EOF && std::isspace(c));
+    std::string word;
+    while (c != EOF && !std::isspace(c)) {
+        word.push_back(static_cast<char>(c));
+        c = std::getc(in());
+    }
+    if (c != EOF) std::ungetc(c, in());
+    return word;
+}
+
+void discard_line()
+{
+    int c;
+    do c = std::getc(in());
+    while (c != EOF && c != '\n');
+}
+
+// A decimal integer with an optional sign and nothing else, in the int range.
+bool parse_int(const std::string& word, int& out)
+{
+    std::size_t p = (word[0] == '+' || word[0] == '-') ? 1 : 0;
+    if (p == word.size()) return false;
+    for (std::size_t k = p; k < word.size(); ++k)
+        if (word[k] < '0' || word[k] > '9') return false;
+    errno = 0;
+    const long long v = std::strtoll(word.c_str(), nullptr, 10);
+    if (errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+} // namespace
+
+void fail(const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+    std::vsnprintf(text.data(), text.size() + 1, fmt, args);
+    va_end(args);
+    throw Run_error(text);
+}
+
+void answers_from(std::FILE* stream) { g_in = stream; }
+
+std::string read_name_answer()
+{
+    say_flush();
+    std::string word = next_word();
+    if (word.empty()) answers_ended();
+    return word;
+}
+
+int ask_number(const std::string& prompt)
+{
+    for (;;) {
+        say("%s", prompt.c_str());
+        say_flush();
+        const std::string word = next_word();
+        if (word.empty()) answers_ended();
+        int v = 0;
+        if (parse_int(word, v)) return v;
+        say("\n\tNot a whole number : %s \n", word.c_str());
+        discard_line();
+    }
+}
+
+void wait_for_key()
+{
+    say_flush();
+    const int fd = fileno(in());
+    termios saved{};
+    if (isatty(fd) && tcgetattr(fd, &saved) == 0) {
+        termios raw = saved;
+        raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        tcsetattr(fd, TCSANOW, &raw);
+        char c;
+        // Straight from the terminal: an answer's line end left in the stream
+        // must not count as the key.
+        while (read(fd, &c, 1) < 0 && errno == EINTR) {}
+        tcsetattr(fd, TCSANOW, &saved);
+        return;
+    }
+    std::getc(in());
+}

@@ -1,1 +1,40 @@
-int main() { return 0; }
+// relief_forge: a Digital Elevation Model grown from a raster of contour lines.
+#include "control/console.h"
+#include "control/control.h"
+#include "surface/surface.h"
+
+namespace {
+
+// One run, stage by stage. Any failure throws and ends the run with status 1.
+void run()
+{
+    Program_state s;
+    opening(s);
+    const int equid = ask_equidistance();
+    const int maille = ask_mesh_size(s);
+
+    say("\n\tLecture ");
+    read_contours(s);
+    complete_input_header(s);
+    check_contours(s, equid);
+
+    scale_to_scaled(s, equid);
+    dilation(s);
+    gap_filling(s);
+    copy_surface(s);
+    say("\n");
+    if (maille > 1) smoothing(s, maille);
+    scale_back(s, equid);
+
+    say("\n\n\tSaving the result\n\n");
+    int min_al = 1000000;
+    int max_al = 0;
+    Min_max(&min_al, &max_al, s.itab1, s.nb_col, s.nb_lig);
+    finish_dem_header(s, min_al, max_al, maille);
+    write_dem(s);
+    say("\n");
+}
+
+} // namespace
+
+int main() { return run_guarded(run); }

@@ -1,1 +1,191 @@
-// (in progress)
+// Start-up dialogue and file set-up of a run.
+#include <cstdlib>
+#include <cstring>
+
+#include "control/console.h"
+#include "control/control.h"
+#include "nrutil.h"
+#include "raster/raster_files.h"
+
+namespace {
+
+// Where the image folders live, and the separator of the host's paths.
+#ifdef _WIN32
+constexpr const char* kSeparator = "\\";
+std::string base_directory() { return "C:\\images\\"; }
+#else
+constexpr const char* kSeparator = "/";
+std::string base_directory()
+{
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) fail("\n\n\tThe HOME variable is not set : there is no images folder \n");
+    std::string base = home;
+    if (base.back() != '/') base += '/';
+    return base + "images/";
+}
+#endif
+
+// Every suffix of the four files has this many characters.
+constexpr std::size_t kSuffix_len = 7;
+
+const char* const kCredits[3] = {
+    "Authors : the relief_forge developers",
+    "First release : December 2026",
+    "Last update : December 2026",
+};
+
+void print_box_line(const char* text)
+{
+    // 60 columns of interior, the text ending four spaces before the border.
+    const int pad = 60 - 4 - static_cast<int>(std::strlen(text));
+    say("\n\t*%*s%s    *", pad, "", text);
+}
+
+void print_banner()
+{
+    const char* stars = "**************************************************************";
+    say("\n\n\t%s", stars);
+    print_box_line("");
+    say("\n\t*                      RELIEF_FORGE                          *");
+    for (int k = 0; k < 4; ++k) print_box_line("");
+    print_box_line(kCredits[0]);
+    print_box_line(kCredits[1]);
+    print_box_line("");
+    print_box_line(kCredits[2]);
+    print_box_line("");
+    say("\n\t%s", stars);
+    say("\n\n\n\tDigital Elevation Models Generation by contour lines dilation");
+    say("\n\n\tNote : the contour lines used must be provided by Zorvak program");
+}
+
+// Reads a name answer that, appended to `prefix` with a suffix of the usual
+// length, still makes a path of at most kPath_max characters.
+std::string ask_name(const char* prompt, const std::string& prefix, std::size_t extra)
+{
+    for (;;) {
+        say("%s", prompt);
+        std::string name = read_name_answer();
+        if (prefix.size() + name.size() + extra <= kPath_max) return name;
+        say("\n\tThis name makes a path longer than %zu characters \n", kPath_max);
+    }
+}
+
+int ask_positive(const char* prompt)
+{
+    for (;;) {
+        const int v = ask_number(prompt);
+        if (v > 0) return v;
+        say("\n\tThe number must be positive \n");
+    }
+}
+
+std::string format(const char* fmt, const std::string& arg)
+{
+    const int n = std::snprintf(nullptr, 0, fmt, arg.c_str());
+    std::string text(static_cast<std::size_t>(n), '\0');
+    std::snprintf(text.data(), text.size() + 1, fmt, arg.c_str());
+    return text;
+}
+
+int** allocate_grid(const Program_state& s)
+{
+    int** grid = imatrice(s.nb_col, s.nb_lig);
+    if (!grid)
+        fail("\n\n\tNot enough memory for a grid of %d lines and %d columns (%lld bytes) \n",
+             s.nb_lig, s.nb_col,
+             static_cast<long long>(s.nb_lig) * s.nb_col * static_cast<long long>(sizeof(int)));
+    return grid;
+}
+
+// The contour raster must hold every pixel the header promises; extra bytes
+// are ignored.
+void check_raster_size(const Program_state& s)
+{
+    const long long expected = static_cast<long long>(s.nb_lig) * s.nb_col * s.val;
+    const long long actual = file_size(s.f1);
+    if (actual >= 0 && actual < expected)
+        fail("\n\n\tThe file %s holds %lld bytes : %d lines of %d pixels of %d bytes need %lld \n",
+             s.nomim1.c_str(), actual, s.nb_lig, s.nb_col, s.val, expected);
+}
+
+} // namespace
+
+void opening(Program_state& s)
+{
+    print_banner();
+
+    // Folder: the base directory, the folder answer and the separator. The
+    // shortest image name and a suffix must still fit after it.
+    const std::string base = base_directory();
+    if (base.size() + 1 + 1 + 1 + kSuffix_len > kPath_max)
+        fail("\n\n\tThe images folder %s makes every path longer than %zu characters \n",
+             base.c_str(), kPath_max);
+    const std::string folder_prompt =
+        format("\n\n\tName of the File Folder located in the Directory %s : ", base);
+    const std::string nomdir = ask_name(folder_prompt.c_str(), base, 1 + 1 + kSuffix_len);
+    const std::string nomim2 = base + nomdir + kSeparator;
+
+    const std::string nomfic =
+        ask_name("\n\tName of the input contour lines image (without extension _c2.raw o _c4.raw) ? ",
+                 nomim2, kSuffix_len);
+
+    s.itype = ask_number("\n\tType of input image :\n\t\t0 ====> 16 bits (_c2.raw)\n\t\t1 ====> 32 "
+                         "bits (_c4.raw)\n\t\t");
+    s.val = bytes_per_pixel(s.itype);
+    s.nomim1 = nomim2 + nomfic + contour_raster_suffix(s.itype);
+    const std::string nomdescr1 = nomim2 + nomfic + input_header_suffix(s.itype);
+
+    s.f1 = std::fopen(s.nomim1.c_str(), "rb");
+    if (!s.f1) {
+        say("\n\n\tNo File %s \n", s.nomim1.c_str());
+        wait_for_key();
+        throw Run_error("");
+    }
+
+    s.f1d = std::fopen(nomdescr1.c_str(), "r");
+    if (s.f1d) {
+        read_input_header(s.f1d, s);
+        s.flag_open = 1;
+        if (s.nb_lig <= 0 || s.nb_col <= 0)
+            fail("\n\n\tThe header %s gives no valid number of lines and columns \n",
+                 nomdescr1.c_str());
+    } else {
+        say("\n\n\tNo Header File named %s \n\n", nomdescr1.c_str());
+        s.f1d = create_output(Output::input_header, nomdescr1);
+        s.nb_lig = ask_positive("\n\tNumber of lines   ? ");
+        s.nb_col = ask_positive("\n\tNumber of columns ? ");
+        s.taille_pix = ask_number("\n\tPixel size        ? ");
+        s.flag_open = 0;
+        if (!write_input_header_group(s.f1d, s.nb_lig, s.nb_col, s.val))
+            fail_write(Output::input_header);
+    }
+    if (s.taille_pix == 0) s.taille_pix = ask_number("\n\tPixel size ? ");
+
+    say("\n\tTHE INPUT IMAGE HAS : ");
+    say("\n\t           %d LINES", s.nb_lig);
+    say("\n\t       AND %d COLUMNS\n", s.nb_col);
+    // The bytes per pixel follow the pixel-type answer, whatever the header said.
+    s.val = bytes_per_pixel(s.itype);
+    check_raster_size(s);
+
+    say("\n\tResulting DEM : ");
+    const std::string choice = format("\n\n\t\t0 -----> Using the generic name %s ? ", nomfic) +
+                               "\n\t\t1 -----> Creating a file ? \n\t\t";
+    int rep;
+    do rep = ask_number(choice);
+    while (rep != 0 && rep != 1);
+    const std::string nomfic1 =
+        rep == 0 ? nomfic
+                 : ask_name("\n\tName of the resulting DEM (without extension _m2.raw o _m4.raw) ? ",
+                            nomim2, kSuffix_len);
+
+    // The DEM files always go into the contour image's folder.
+    const std::string dem_base = nomim2 + nomfic1;
+    s.f3 = create_output(Output::dem_raster, dem_base + dem_raster_suffix(s.itype));
+    s.f3d = create_output(Output::dem_header, dem_base + dem_header_suffix(s.itype));
+    if (!write_dem_header_start(s.f3d, s.nb_lig, s.nb_col, s.val)) fail_write(Output::dem_header);
+
+    s.itab = allocate_grid(s);
+    s.itab1 = allocate_grid(s);
+    s.itab2 = allocate_grid(s);
+}

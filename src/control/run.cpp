@@ -1,1 +1,173 @@
-// (in progress)
+// The driver's own stages: the processing questions, reading the contour
+// raster, checking its levels and writing the DEM.
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "control/console.h"
+#include "control/control.h"
+#include "nrutil.h"
+#include "raster/raster_files.h"
+#include "surface/surface.h"
+
+namespace {
+
+// Scaled altitudes must stay strictly inside this bound: it is the start
+// value of the dilation's minimum search, and twice it still fits an int.
+constexpr long double kScaled_bound = 99999999.0L;
+
+// Largest mesh size whose binomial coefficients all fit 32 bits.
+constexpr int kMesh_max = 33;
+
+// Whether altitude v scales, with equidistance equid, to a Scaled altitude
+// strictly inside the bound. Formed as the scaling forms it, but kept real so
+// that no out-of-range value is ever converted to an int.
+bool scales_inside(int v, int equid)
+{
+    const float fval = static_cast<float>(static_cast<long double>(v) / equid * 512.0L);
+    return std::fabs(std::trunc(static_cast<long double>(fval))) < kScaled_bound;
+}
+
+std::uint16_t** allocate_grid16(const Program_state& s)
+{
+    std::uint16_t** grid = usmatrice(s.nb_col, s.nb_lig);
+    if (!grid)
+        fail("\n\n\tNot enough memory for a grid of %d lines and %d columns (%lld bytes) \n",
+             s.nb_lig, s.nb_col, static_cast<long long>(s.nb_lig) * s.nb_col * 2);
+    return grid;
+}
+
+} // namespace
+
+int ask_equidistance()
+{
+    for (;;) {
+        const int equid =
+            ask_number("\n\tEquidistance of the contour lines (see original .dxf or .kzl files) ? ");
+        if (equid > 0) return equid;
+        say("\n\tThe equidistance must be a positive number \n");
+    }
+}
+
+int ask_mesh_size(const Program_state& s)
+{
+    const int largest = std::min({kMesh_max, s.nb_lig - 1, s.nb_col - 1});
+    for (;;) {
+        const int maille =
+            ask_number("\n\tSize of the smoothing mesh (1, 3, 5 or larger odd value) ? ");
+        // 1 or less means no smoothing and is kept as typed.
+        if (maille <= 1 || maille <= largest) return maille;
+        if (largest >= 2)
+            say("\n\tThe smoothing mesh must be 1 or less, or from 2 to %d for this image \n",
+                largest);
+        else
+            say("\n\tThis image is too small to be smoothed : the mesh must be 1 or less \n");
+    }
+}
+
+void read_contours(Program_state& s)
+{
+    bool ok;
+    if (s.itype == 0) {
+        s.jtab = allocate_grid16(s);
+        s.jtab1 = allocate_grid16(s);
+        ok = read_rows16(s.f1, s.jtab, s.nb_lig, s.nb_col);
+        if (ok) widen16(s.jtab, s.itab, s.nb_lig, s.nb_col);
+    } else {
+        ok = read_rows32(s.f1, s.itab, s.nb_lig, s.nb_col);
+    }
+    if (!ok) fail("\n\n\tCannot read the file %s \n", s.nomim1.c_str());
+}
+
+void complete_input_header(Program_state& s)
+{
+    if (s.flag_open == 1) {
+        std::fclose(s.f1d);
+        s.f1d = nullptr;
+        return;
+    }
+    // The raw range, NO_DATA pixels included, from 1000000 and 0.
+    int min_in = 1000000;
+    int max_in = 0;
+    for (int i = 0; i < s.nb_lig; ++i)
+        for (int j = 0; j < s.nb_col; ++j) {
+            const int v = s.itab[i][j];
+            if (v < min_in) min_in = v;
+            if (v > max_in) max_in = v;
+        }
+    if (!write_input_header_group(s.f1d, min_in, max_in, s.taille_pix))
+        fail_write(Output::input_header);
+    s.f1d = nullptr;
+    commit_output(Output::input_header);
+}
+
+void check_contours(const Program_state& s, int equid)
+{
+    // The level farthest from 0 is the first to leave the scaled range.
+    bool any = false;
+    int extreme = 0;
+    for (int i = 0; i < s.nb_lig; ++i)
+        for (int j = 0; j < s.nb_col; ++j) {
+            const int v = s.itab[i][j];
+            if (v == NO_DATA) continue;
+            if (!any || std::llabs(v) > std::llabs(extreme)) extreme = v;
+            any = true;
+        }
+    if (!any) fail("\n\n\tThe file %s holds no contour pixel \n", s.nomim1.c_str());
+    if (scales_inside(extreme, equid)) return;
+
+    // Scaling shrinks as the equidistance grows: search the smallest that fits.
+    int lo = equid;
+    int hi = 2147483647;
+    while (hi - lo > 1) {
+        const int mid = lo + (hi - lo) / 2;
+        if (scales_inside(extreme, mid))
+            hi = mid;
+        else
+            lo = mid;
+    }
+    fail("\n\n\tThe altitude %d is too large for the equidistance %d : the smallest equidistance "
+         "that fits is %d \n",
+         extreme, equid, hi);
+}
+
+void finish_dem_header(Program_state& s, int min_al, int max_al, int maille)
+{
+    if (!write_dem_header_end(s.f3d, min_al, max_al, s.taille_pix, s.nomim1, maille))
+        fail_write(Output::dem_header);
+    s.f3d = nullptr;
+    close_output(Output::dem_header);
+}
+
+void write_dem(Program_state& s)
+{
+    bool ok;
+    if (s.itype == 0) {
+        narrow16(s.itab1, s.jtab1, s.nb_lig, s.nb_col);
+        ok = write_rows16(s.f3, s.jtab1, s.nb_lig, s.nb_col);
+    } else {
+        ok = write_rows32(s.f3, s.itab1, s.nb_lig, s.nb_col);
+    }
+    if (!ok) fail_write(Output::dem_raster);
+    s.f3 = nullptr;
+    close_output(Output::dem_raster);
+    publish_output(Output::dem_header);
+    publish_output(Output::dem_raster);
+}
+
+int run_guarded(void (*body)())
+{
+    install_interrupt_handlers();
+    try {
+        body();
+        say_flush();
+        return 0;
+    } catch (const Run_error& e) {
+        say("%s", e.what());
+    } catch (const std::bad_alloc&) {
+        say("\n\n\tNot enough memory to go on \n");
+    }
+    discard_outputs();
+    say_flush();
+    return 1;
+}
