@@ -2,8 +2,9 @@
 //
 // The terrain is a gentle tilt plus a few Gaussian hills and valleys whose width and
 // height grow with the raster, so that with the default equidistance of 10 the contours
-// lie about 10 to 40 pixels apart at any size. One hilltop is cut flat at a contour level
-// (a plateau) unless --no-plateau is given. The lowest point of the terrain is at --base.
+// lie about 10 to 40 pixels apart at any size. The hilltop that stands highest above its
+// surroundings is cut flat at a contour level (a plateau) unless --no-plateau is given.
+// The lowest point of the terrain is at --base.
 // 32-bit output: a pixel with a 4-neighbour on a lower level holds its own level
 // (floor(altitude / E) * E), every other pixel -99999. 16-bit output: every pixel holds
 // the altitude rounded and clamped to 0..65535.
@@ -87,8 +88,8 @@ Terrain make_terrain(const Options& o)
     int hills = (3 + static_cast<int>(splitmix64(rng) % 3)) * per_square;
     int valleys = 2 * per_square;
     // Altitude per pixel of bump width: the steepest slope of a bump is about
-    // 0.6 * 0.8 * 1.3 ~ 0.6 altitude units per pixel, one level of 10 per ~16 pixels.
-    const double steep = 0.08 * REF_EQUID;
+    // 0.6 * 0.7 * 1.3 ~ 0.55 altitude units per pixel, one level of 10 per ~18 pixels.
+    const double steep = 0.07 * REF_EQUID;
     for (int i = 0; i < hills + valleys; ++i) {
         Bump b;
         b.x = o.cols * (0.1 + 0.8 * uniform(rng));
@@ -98,10 +99,14 @@ Terrain make_terrain(const Options& o)
                         : -steep * b.s * (0.5 + 0.4 * uniform(rng));
         t.bumps.push_back(b);
     }
-    // A tilt of one level per about 40 pixels, in a random direction.
+    // The first hill is broader and taller, so that it rises well above the tilt around
+    // it and can carry the plateau.
+    t.bumps[0].s = 0.17 * scale;
+    t.bumps[0].a = 1.8 * steep * t.bumps[0].s;
+    // A tilt of one level per about 50 pixels, in a random direction.
     double dir = 2 * std::numbers::pi * uniform(rng);
-    t.gx = REF_EQUID / 40 * std::cos(dir);
-    t.gy = REF_EQUID / 40 * std::sin(dir);
+    t.gx = REF_EQUID / 50 * std::cos(dir);
+    t.gy = REF_EQUID / 50 * std::sin(dir);
 
     double lowest = HUGE_VAL;
     for (int i = 0; i < o.lines; ++i)
@@ -110,22 +115,25 @@ Terrain make_terrain(const Options& o)
 
     // The plateau goes on the hill that stands highest above the ring around it, at the
     // first level above that ring, so the flat cap stays inside the ring.
-    double best = 1.5 * o.equid;
+    double best = 0.5 * o.equid;
     for (int h = 0; o.plateau && h < hills; ++h) {
         const Bump& b = t.bumps[h];
-        double r = 1.2 * b.s, ring = -HUGE_VAL;
-        for (int k = 0; k < 64; ++k) {
-            double u = 2 * std::numbers::pi * k / 64;
-            ring = std::max(ring, raw_altitude(t, b.x + r * std::cos(u), b.y + r * std::sin(u)));
-        }
-        double level = std::ceil(ring / o.equid) * o.equid;
-        if (raw_altitude(t, b.x, b.y) - level > best) {
-            best = raw_altitude(t, b.x, b.y) - level;
-            t.plateau = true;
-            t.px = b.x;
-            t.py = b.y;
-            t.pr = r;
-            t.plevel = level;
+        for (double f : {1.3, 1.0, 0.8}) {
+            double r = f * b.s, ring = -HUGE_VAL;
+            for (int k = 0; k < 64; ++k) {
+                double u = 2 * std::numbers::pi * k / 64;
+                ring =
+                    std::max(ring, raw_altitude(t, b.x + r * std::cos(u), b.y + r * std::sin(u)));
+            }
+            double level = std::ceil(ring / o.equid) * o.equid;
+            if (raw_altitude(t, b.x, b.y) - level > best) {
+                best = raw_altitude(t, b.x, b.y) - level;
+                t.plateau = true;
+                t.px = b.x;
+                t.py = b.y;
+                t.pr = r;
+                t.plevel = level;
+            }
         }
     }
     t.pramp = std::max(o.equid / 2.0, 3.0);
