@@ -6,9 +6,10 @@
 namespace {
 
 // One run, stage by stage. Any failure throws and ends the run with status 1.
+// The state record lives as long as the process, as its grids do.
 void run()
 {
-    Program_state s;
+    static Program_state s;
     opening(s);
     const int equid = ask_equidistance();
     const int maille = ask_mesh_size(s);

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs, through apt-get, the Debian packages the build and the tests need
+# and that are missing. Does nothing when everything is there.
+set -euo pipefail
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "These Debian packages are missing and installing them needs root: ${missing[*]}" >&2
+    exit 1
+  fi
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
