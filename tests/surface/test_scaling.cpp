@@ -1,0 +1,131 @@
+// Conversions to and from Scaled altitudes, and the range scan.
+#include "surface/grid_helpers.h"
+#include "surface/surface.h"
+
+#include <gtest/gtest.h>
+#include <ostream>
+#include <string>
+
+namespace {
+
+struct Conversion_case {
+    const char* name;
+    int v;
+    int equid;
+    int expected;
+};
+
+std::ostream& operator<<(std::ostream& os, const Conversion_case& c) { return os << c.name; }
+
+class ToScaled : public testing::TestWithParam<Conversion_case> {};
+class FromScaled : public testing::TestWithParam<Conversion_case> {};
+
+TEST_P(ToScaled, Converts)
+{
+    EXPECT_EQ(to_scaled(GetParam().v, GetParam().equid), GetParam().expected);
+}
+TEST_P(FromScaled, Converts)
+{
+    EXPECT_EQ(from_scaled(GetParam().v, GetParam().equid), GetParam().expected);
+}
+
+const auto kName = [](const auto& info) { return std::string(info.param.name); };
+
+INSTANTIATE_TEST_SUITE_P(Scaling, ToScaled,
+                         testing::Values(Conversion_case{"truncates_63180_8", 1234, 10, 63180},
+                                         Conversion_case{"largest_16_bit", 65535, 10, 3355392},
+                                         // 1048616.96 is the float 1048617.0 before truncation.
+                                         Conversion_case{"float_step", 51202, 25, 1048617},
+                                         // -1.9 truncates toward zero.
+                                         Conversion_case{"negative", -19, 5120, -1}),
+                         kName);
+
+INSTANTIATE_TEST_SUITE_P(Scaling, FromScaled,
+                         testing::Values(Conversion_case{"truncates_1233_98", 63180, 10, 1233},
+                                         Conversion_case{"largest_16_bit", 3355392, 10, 65535},
+                                         // 70000.998046875 is the float 70001.0.
+                                         Conversion_case{"float_step", 5120073, 7, 70001},
+                                         // -1.900390625 truncates toward zero.
+                                         Conversion_case{"negative", -973, 1, -1},
+                                         Conversion_case{"small_negative", -1, 1, 0}),
+                         kName);
+
+TEST(Scaling, NoDataIsConvertedInNeitherDirection)
+{
+    Grid_state g({{E, 1234}, {-19, E}});
+    scale_to_scaled(g.s, 10);
+    EXPECT_EQ(g.itab(), (Rows{{E, 63180}, {-972, E}}));
+    copy_surface(g.s);
+    EXPECT_EQ(g.itab1(), g.itab());
+    EXPECT_EQ(g.itab2(), g.itab());
+    scale_back(g.s, 10);
+    EXPECT_EQ(g.itab1(), (Rows{{E, 1233}, {-18, E}}));
+}
+
+struct Range_case {
+    const char* name;
+    Rows grid;
+    int min;
+    int max;
+};
+
+std::ostream& operator<<(std::ostream& os, const Range_case& c) { return os << c.name; }
+
+class Range : public testing::TestWithParam<Range_case> {};
+
+// Every case starts from the driver's 1000000 and 0.
+TEST_P(Range, ExtendsTheRunningValues)
+{
+    const Range_case& c = GetParam();
+    Grid_state g(c.grid);
+    int min = 1000000;
+    int max = 0;
+    Console_capture console;
+    Min_max(&min, &max, g.s.itab, g.s.nb_col, g.s.nb_lig);
+    EXPECT_EQ(min, c.min);
+    EXPECT_EQ(max, c.max);
+    EXPECT_EQ(console.text(),
+              "\n\tMin = " + std::to_string(c.min) + "  Max = " + std::to_string(c.max));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MinMax, Range,
+    testing::Values(Range_case{"one_pixel_moves_both", {{5}}, 5, 5},
+                    Range_case{"all_negative", {{-3, -7}, {-1, -2}}, -7, 0},
+                    Range_case{"all_above_start", {{2000000, 3000000}}, 1000000, 3000000},
+                    Range_case{"no_data_takes_part", {{12, E}, {40, 7}}, E, 40}),
+    kName);
+
+// Scans nb_col columns of a grid whose pixels hold their line number.
+std::string range_transcript(int nb_lig, int nb_col)
+{
+    Grid_state g(make_rows(nb_lig, nb_col + 1, [](int l, int) { return l; }));
+    int min = 1000000;
+    int max = 0;
+    Console_capture console;
+    Min_max(&min, &max, g.s.itab, nb_col, nb_lig);
+    return console.text();
+}
+
+TEST(MinMax, ProgressLineEvery200Lines)
+{
+    EXPECT_EQ(range_transcript(199, 1), "\n\tMin = 0  Max = 198");
+    EXPECT_EQ(range_transcript(200, 1), "\tline 200\n\n\tMin = 0  Max = 199");
+    EXPECT_EQ(range_transcript(450, 1), "\tline 200\n\tline 400\n\n\tMin = 0  Max = 449");
+}
+
+TEST(MinMax, ProgressLinesWithoutColumnsLeaveTheValues)
+{
+    EXPECT_EQ(range_transcript(200, 0), "\tline 200\n\n\tMin = 1000000  Max = 0");
+}
+
+TEST(MinMax, NoLineShowsTheValuesPassedIn)
+{
+    int min = 17;
+    int max = 4;
+    Console_capture console;
+    Min_max(&min, &max, nullptr, 3, 0);
+    EXPECT_EQ(console.text(), "\n\tMin = 17  Max = 4");
+}
+
+} // namespace
