@@ -4,9 +4,9 @@
 // columns, addressed [line][column]); empty pixels hold NO_DATA.
 #pragma once
 
-#include <cstdint>
-
 #include "control/program_state.h"
+
+#include <cstdint>
 
 // One altitude to its Scaled altitude: v / equid * 512 in extended precision,
 // rounded to a 32-bit float, truncated toward zero. Needs equid > 0 and a
@@ -34,23 +34,30 @@ void dilation(Program_state& s);
 
 // Residual gap filling, in place on itab: sweeps that give each empty pixel
 // the rounded mean of its filled line and column neighbours, until a sweep
-// fills nothing. Changes itab and nb_pix_mod (0 on return).
+// fills nothing. Changes itab and nb_pix_mod (0 on return). A mean that comes
+// out as NO_DATA is written as -99998, so that its pixel reads as filled and
+// the sweeps come to an end.
 void gap_filling(Program_state& s);
 
 // n! in extended precision; 0 for negative n.
 long double Fact(int n);
 // The binomial coefficient n choose p, rounded from factorials; exact for
-// 0 <= p <= n <= 33.
+// 0 <= p <= n <= 33. For 34 <= n <= 66 only the low 32 bits of the rounded
+// quotient come back, which are not the coefficient.
 std::int32_t Comb(int p, int n);
 // The value at column x, line y of the Bezier patch of degree n whose control
 // points are the (n + 1) x (n + 1) pixels of itab in the window around the
 // pixel, clamped to the grid. Reads itab only. Needs n >= 1 and
-// n + 1 <= nb_lig, nb_col.
+// n + 1 <= nb_lig, nb_col. Throws std::bad_alloc when a working matrix cannot
+// be allocated.
 double InterpolePointSpline(const Program_state& s, double x, double y, int n);
 
 // The smoothing stage, with its console lines: every pixel of itab1 becomes
 // InterpolePointSpline of itab at its position, truncated toward zero.
-// Reads itab, changes itab1. Called only for maille > 1.
+// Reads itab, changes itab1. Called only for maille > 1. Throws
+// std::invalid_argument, before any output, when the window of maille + 1
+// pixels does not fit the grid or maille exceeds 66, the largest degree whose
+// binomial quotient Comb can convert.
 void smoothing(Program_state& s, int maille);
 
 // Extends the running minimum *Minv and maximum *maxv with every value of the
