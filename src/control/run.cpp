@@ -166,6 +166,8 @@ int run_guarded(void (*body)())
         say("%s", e.what());
     } catch (const std::bad_alloc&) {
         say("\n\n\tNot enough memory to go on \n");
+    } catch (const std::exception& e) {
+        say("\n\n\tThe run stops : %s \n", e.what());
     }
     discard_outputs();
     say_flush();
