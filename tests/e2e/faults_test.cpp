@@ -301,3 +301,23 @@ TEST_F(Faults, UnsetHomeIsReported)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, banner() + "\n\n\tThe HOME variable is not set : there is no images folder \n");
 }
+
+// Address-space limits cannot be combined with AddressSanitizer's shadow memory.
+#if !defined(__SANITIZE_ADDRESS__)
+TEST_F(Faults, GridThatCannotBeAllocatedIsReportedWithItsSize)
+{
+    // A sparse raster of the full size takes no disk space.
+    write_file(path("strip_c4.txt"), "20000\n20000\n4\n0\n0\n10\n");
+    ASSERT_EQ(truncate(path("strip_c4.raw").c_str(), 20000LL * 20000 * 4), 0);
+    Script s = start("strip", "1");
+    s.show(size_report(20000, 20000)).show("\n\tResulting DEM : ").ask(result_choice("strip"), "0");
+    s.show("\n\n\tNot enough memory for a grid of 20000 lines and 20000 columns (1600000000 bytes) \n");
+    Run_options o;
+    o.input = s.in;
+    o.memory_limit = 1LL << 30;
+    const Program_run r = run(o);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, s.out);
+    expect_nothing_lost();
+}
+#endif
