@@ -40,9 +40,15 @@ template <typename T> T* alloc_vector(int NbCol)
 
 float** fmatrice(int NbCol, int NbLig) { return alloc_matrix<float>(NbCol, NbLig); }
 void frfmatrice(float** Mat, int NbLig) { free_matrix(Mat, NbLig); }
-unsigned char** ucmatrice(int NbCol, int NbLig) { return alloc_matrix<unsigned char>(NbCol, NbLig); }
+unsigned char** ucmatrice(int NbCol, int NbLig)
+{
+    return alloc_matrix<unsigned char>(NbCol, NbLig);
+}
 void frucmatrice(unsigned char** Mat, int NbLig) { free_matrix(Mat, NbLig); }
-unsigned short** usmatrice(int NbCol, int NbLig) { return alloc_matrix<unsigned short>(NbCol, NbLig); }
+unsigned short** usmatrice(int NbCol, int NbLig)
+{
+    return alloc_matrix<unsigned short>(NbCol, NbLig);
+}
 void frusmatrice(unsigned short** Mat, int NbLig) { free_matrix(Mat, NbLig); }
 short** smatrice(int NbCol, int NbLig) { return alloc_matrix<short>(NbCol, NbLig); }
 void frsmatrice(short** Mat, int NbLig) { free_matrix(Mat, NbLig); }

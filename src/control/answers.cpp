@@ -1,4 +1,7 @@
 // The one reader of the user's answers.
+#include "control/console.h"
+#include "control/control.h"
+
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -6,9 +9,6 @@
 #include <cstdlib>
 #include <termios.h>
 #include <unistd.h>
-
-#include "control/console.h"
-#include "control/control.h"
 
 namespace {
 
@@ -108,7 +108,8 @@ void wait_for_key()
         char c;
         // Straight from the terminal: an answer's line end left in the stream
         // must not count as the key.
-        while (read(fd, &c, 1) < 0 && errno == EINTR) {}
+        while (read(fd, &c, 1) < 0 && errno == EINTR) {
+        }
         tcsetattr(fd, TCSANOW, &saved);
         return;
     }

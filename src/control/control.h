@@ -1,11 +1,11 @@
 // Program control: the dialogue, the files of a run and the driver's stages.
 #pragma once
 
+#include "control/program_state.h"
+
 #include <cstdio>
 #include <stdexcept>
 #include <string>
-
-#include "control/program_state.h"
 
 // A failure that ends the run with exit status 1. what() is the console text,
 // in the program's own words, ready to print.

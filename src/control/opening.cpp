@@ -1,11 +1,11 @@
 // Start-up dialogue and file set-up of a run.
-#include <cstdlib>
-#include <cstring>
-
 #include "control/console.h"
 #include "control/control.h"
 #include "nrutil.h"
 #include "raster/raster_files.h"
+
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -125,9 +125,9 @@ void opening(Program_state& s)
     const std::string nomdir = ask_name(folder_prompt.c_str(), base, 1 + 1 + kSuffix_len);
     const std::string nomim2 = base + nomdir + kSeparator;
 
-    const std::string nomfic =
-        ask_name("\n\tName of the input contour lines image (without extension _c2.raw o _c4.raw) ? ",
-                 nomim2, kSuffix_len);
+    const std::string nomfic = ask_name(
+        "\n\tName of the input contour lines image (without extension _c2.raw o _c4.raw) ? ",
+        nomim2, kSuffix_len);
 
     s.itype = ask_number("\n\tType of input image :\n\t\t0 ====> 16 bits (_c2.raw)\n\t\t1 ====> 32 "
                          "bits (_c4.raw)\n\t\t");
@@ -175,9 +175,10 @@ void opening(Program_state& s)
     do rep = ask_number(choice);
     while (rep != 0 && rep != 1);
     const std::string nomfic1 =
-        rep == 0 ? nomfic
-                 : ask_name("\n\tName of the resulting DEM (without extension _m2.raw o _m4.raw) ? ",
-                            nomim2, kSuffix_len);
+        rep == 0
+            ? nomfic
+            : ask_name("\n\tName of the resulting DEM (without extension _m2.raw o _m4.raw) ? ",
+                       nomim2, kSuffix_len);
 
     // The DEM files always go into the contour image's folder.
     const std::string dem_base = nomim2 + nomfic1;

@@ -1,14 +1,14 @@
 // Files written under temporary names and renamed over their final names once
 // complete, so that no run leaves a half-written file where a later one would
 // trust it.
+#include "control/console.h"
+#include "control/control.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
-
-#include "control/console.h"
-#include "control/control.h"
 
 namespace {
 
@@ -43,7 +43,8 @@ std::FILE* create_output(Output which, const std::string& final_path)
 {
     Slot& s = slot(which);
     const std::string temp = final_path + "." + std::to_string(getpid()) + ".tmp";
-    if (temp.size() >= kTemp_max) fail("\n\n\tCannot create the file %s : path too long \n", final_path.c_str());
+    if (temp.size() >= kTemp_max)
+        fail("\n\n\tCannot create the file %s : path too long \n", final_path.c_str());
     // A stale temporary file of an earlier run with the same process number
     // is removed first; O_EXCL then guarantees the file is ours.
     unlink(temp.c_str());

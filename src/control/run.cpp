@@ -1,14 +1,14 @@
 // The driver's own stages: the processing questions, reading the contour
 // raster, checking its levels and writing the DEM.
-#include <algorithm>
-#include <cmath>
-#include <new>
-
 #include "control/console.h"
 #include "control/control.h"
 #include "nrutil.h"
 #include "raster/raster_files.h"
 #include "surface/surface.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
 
 namespace {
 
@@ -42,8 +42,8 @@ std::uint16_t** allocate_grid16(const Program_state& s)
 int ask_equidistance()
 {
     for (;;) {
-        const int equid =
-            ask_number("\n\tEquidistance of the contour lines (see original .dxf or .kzl files) ? ");
+        const int equid = ask_number(
+            "\n\tEquidistance of the contour lines (see original .dxf or .kzl files) ? ");
         if (equid > 0) return equid;
         say("\n\tThe equidistance must be a positive number \n");
     }

@@ -1,8 +1,8 @@
 // Text headers of the contour raster and of the DEM.
+#include "raster/raster_files.h"
+
 #include <cctype>
 #include <climits>
-
-#include "raster/raster_files.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 // integers, little-endian. Headers are text; each "\n" is one host line end.
 #pragma once
 
+#include "control/program_state.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
-
-#include "control/program_state.h"
 
 // File suffixes, chosen by the pixel-type answer (0 = 16-bit, other = 32-bit).
 const char* contour_raster_suffix(int itype); // "_c2.raw" / "_c4.raw"

@@ -1,8 +1,8 @@
 // Raw rasters: names, whole-row transfers and the 16-bit conversions.
+#include "raster/raster_files.h"
+
 #include <bit>
 #include <sys/stat.h>
-
-#include "raster/raster_files.h"
 
 namespace {
 

@@ -1,11 +1,10 @@
 // The answer reader: words, whole numbers, refusals and the end of input.
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <string>
-
 #include "control/console.h"
 #include "control/control.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
 
 namespace {
 

@@ -54,7 +54,8 @@ TEST_F(E2e, MissingHeaderIsCreatedAndFoundByTheNextRun)
     const Program_run r = run(s.in);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, s.out);
-    const std::string created = "\x32\x0A\x33\x0A\x32\x0A\x30\x0A\x36\x35\x35\x33\x35\x0A\x32\x35\x0A";
+    const std::string created =
+        "\x32\x0A\x33\x0A\x32\x0A\x30\x0A\x36\x35\x35\x33\x35\x0A\x32\x35\x0A";
     EXPECT_EQ(read_file(path("ex_c2.txt")), created);
     EXPECT_EQ(created.size(), 17u);
 
@@ -136,7 +137,8 @@ TEST_P(PixelType, AnyAnswerButZeroMeans32Bit)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, s.out);
     EXPECT_EQ(read_file(path("ex_m4.raw")), le32({250, 275, 300}));
-    EXPECT_EQ(read_file(path("ex_m4.txt")), dem_header(1, 3, 4, 250, 300, 10, path("ex_c4.raw"), 1));
+    EXPECT_EQ(read_file(path("ex_m4.txt")),
+              dem_header(1, 3, 4, 250, 300, 10, path("ex_c4.raw"), 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, PixelType, ::testing::Values("1", "2", "-1"));
@@ -177,7 +179,8 @@ TEST_F(E2e, SevenBySevenWorkedExample)
     std::vector<int> grid(49, ND);
     for (int i = 0; i < 7; ++i)
         for (int j = 0; j < 7; ++j)
-            if (i == 0 || j == 0 || i == 6 || j == 6) grid[static_cast<std::size_t>(i * 7 + j)] = 512;
+            if (i == 0 || j == 0 || i == 6 || j == 6)
+                grid[static_cast<std::size_t>(i * 7 + j)] = 512;
     grid[24] = 1024;
     write_file(path("cone_c4.raw"), le32(grid));
     write_file(path("cone_c4.txt"), "7\n7\n4\n512\n1024\n1\n");
@@ -199,5 +202,6 @@ TEST_F(E2e, SevenBySevenWorkedExample)
         512, 512, 512, 512,  512, 512, 512,
     };
     EXPECT_EQ(read_file(path("cone_m4.raw")), le32(expected));
-    EXPECT_EQ(read_file(path("cone_m4.txt")), dem_header(7, 7, 4, 512, 1024, 1, path("cone_c4.raw"), 0));
+    EXPECT_EQ(read_file(path("cone_m4.txt")),
+              dem_header(7, 7, 4, 512, 1024, 1, path("cone_c4.raw"), 0));
 }

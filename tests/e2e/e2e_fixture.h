@@ -1,14 +1,13 @@
 // A temporary home with an images folder, and the runs of relief_forge in it.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "e2e/transcript.h"
 #include "support/run_program.h"
+
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 inline std::string le16(const std::vector<int>& values)
 {

@@ -1,11 +1,11 @@
 // Runs that must fail cleanly: a clear message, exit status 1, no temporary
 // file left, and an earlier DEM of the same name untouched. And answers that
 // are refused and asked again.
+#include "e2e/e2e_fixture.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <unistd.h>
-
-#include "e2e/e2e_fixture.h"
 
 using namespace transcript;
 
@@ -231,7 +231,8 @@ TEST_F(Faults, WriteFailureAtEachOutputIsReported)
         const Program_run r = run(o);
         SCOPED_TRACE(c.file);
         EXPECT_EQ(r.status, 1);
-        const std::string message = "\n\n\tCannot write the file " + path(c.file) + " : File too large \n";
+        const std::string message =
+            "\n\n\tCannot write the file " + path(c.file) + " : File too large \n";
         ASSERT_GE(r.out.size(), message.size());
         EXPECT_EQ(r.out.substr(r.out.size() - message.size()), message);
         expect_nothing_lost();
@@ -271,8 +272,9 @@ TEST_F(Faults, UnwritableFolderIsReportedBeforeTheLongWork)
     std::system(unlock.c_str());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.substr(0, s.out.size()), s.out);
-    EXPECT_EQ(r.out.substr(s.out.size()), "\n\n\tCannot create the file " + path("strip_m4.raw") +
-                                              " : " + (root ? "Operation not permitted" : "Permission denied") + " \n");
+    EXPECT_EQ(r.out.substr(s.out.size()),
+              "\n\n\tCannot create the file " + path("strip_m4.raw") + " : " +
+                  (root ? "Operation not permitted" : "Permission denied") + " \n");
     expect_nothing_lost();
 }
 
@@ -299,7 +301,8 @@ TEST_F(Faults, UnsetHomeIsReported)
     o.input = "maps\n";
     const Program_run r = run_program(RF_BINARY, {}, o);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, banner() + "\n\n\tThe HOME variable is not set : there is no images folder \n");
+    EXPECT_EQ(r.out,
+              banner() + "\n\n\tThe HOME variable is not set : there is no images folder \n");
 }
 
 // Address-space limits cannot be combined with AddressSanitizer's shadow memory.
@@ -311,7 +314,8 @@ TEST_F(Faults, GridThatCannotBeAllocatedIsReportedWithItsSize)
     ASSERT_EQ(truncate(path("strip_c4.raw").c_str(), 20000LL * 20000 * 4), 0);
     Script s = start("strip", "1");
     s.show(size_report(20000, 20000)).show("\n\tResulting DEM : ").ask(result_choice("strip"), "0");
-    s.show("\n\n\tNot enough memory for a grid of 20000 lines and 20000 columns (1600000000 bytes) \n");
+    s.show("\n\n\tNot enough memory for a grid of 20000 lines and 20000 columns (1600000000 bytes) "
+           "\n");
     Run_options o;
     o.input = s.in;
     o.memory_limit = 1LL << 30;

@@ -1,9 +1,9 @@
 // Whole runs through the surface stages: smoothing with its progress lines,
 // and the bundled sample.
+#include "e2e/e2e_fixture.h"
+
 #include <algorithm>
 #include <cstring>
-
-#include "e2e/e2e_fixture.h"
 
 using namespace transcript;
 
@@ -101,7 +101,8 @@ TEST_F(E2e, BundledSampleGivesACompleteSurface)
     // Passes numbered from 1 without a gap, the last one followed by the smoothing.
     const std::string rest = r.out.substr(s.out.size());
     int pass = 0;
-    for (std::size_t p = 0; (p = rest.find("Iterative process number ", p)) != std::string::npos; ++p)
+    for (std::size_t p = 0; (p = rest.find("Iterative process number ", p)) != std::string::npos;
+         ++p)
         EXPECT_EQ(std::atoi(rest.c_str() + p + 25), ++pass);
     EXPECT_GT(pass, 3);
     const std::string after_last_pass =

@@ -2,10 +2,10 @@
 // documented texts, and the answers that go with them.
 #pragma once
 
+#include "support/run_program.h"
+
 #include <string>
 #include <vector>
-
-#include "support/run_program.h"
 
 namespace transcript {
 

@@ -1,12 +1,11 @@
 // Byte layouts of the rasters and text layouts of the headers.
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <string>
-#include <vector>
-
 #include "nrutil.h"
 #include "raster/raster_files.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace {
 

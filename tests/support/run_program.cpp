@@ -62,7 +62,8 @@ Program_run run_program(const std::string& binary, const std::vector<std::string
     signal(SIGPIPE, SIG_IGN);
     std::size_t written = 0;
     while (written < options.input.size()) {
-        const ssize_t n = write(in_pipe[1], options.input.data() + written, options.input.size() - written);
+        const ssize_t n =
+            write(in_pipe[1], options.input.data() + written, options.input.size() - written);
         if (n <= 0) break;
         written += static_cast<std::size_t>(n);
     }
@@ -99,7 +100,8 @@ Program_run run_program(const std::string& binary, const std::vector<std::string
     close(out_pipe[0]);
     close(err_pipe[0]);
     int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {}
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
     if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
     if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
     return r;
@@ -117,7 +119,8 @@ Temp_dir::~Temp_dir()
     std::error_code ec;
     fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
     for (const auto& e : fs::recursive_directory_iterator(path, ec))
-        if (e.is_directory()) fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        if (e.is_directory())
+            fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(path, ec);
 }
 
@@ -141,7 +144,8 @@ bool file_exists(const std::string& path) { return fs::exists(path); }
 std::vector<std::string> list_dir(const std::string& path)
 {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(path)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(path))
+        names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }

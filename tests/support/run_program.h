@@ -6,18 +6,18 @@
 #include <vector>
 
 struct Program_run {
-    std::string out;  // everything written to standard output
-    std::string err;  // everything written to standard error
-    int status = -1;  // exit status, or -1 when ended by a signal
-    int signal = 0;   // the signal that ended it, if any
+    std::string out; // everything written to standard output
+    std::string err; // everything written to standard error
+    int status = -1; // exit status, or -1 when ended by a signal
+    int signal = 0;  // the signal that ended it, if any
 };
 
 struct Run_options {
-    std::string home;                // HOME of the child; unset when empty
-    std::string input;               // written to the child's standard input
-    bool unset_home = false;         // run with HOME removed from the environment
-    long long file_size_limit = -1;  // RLIMIT_FSIZE in bytes (SIGXFSZ ignored)
-    long long memory_limit = -1;     // RLIMIT_AS in bytes
+    std::string home;               // HOME of the child; unset when empty
+    std::string input;              // written to the child's standard input
+    bool unset_home = false;        // run with HOME removed from the environment
+    long long file_size_limit = -1; // RLIMIT_FSIZE in bytes (SIGXFSZ ignored)
+    long long memory_limit = -1;    // RLIMIT_AS in bytes
     // When set, the standard input stays open after `input` until the output
     // contains this text; then `signal_to_send` is sent and the input closed.
     std::string signal_after;
