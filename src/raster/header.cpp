@@ -11,7 +11,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // Longest header text that is examined: six int values with any reasonable
 // white space fit far below it, and text after the sixth value is never read.
-constexpr std::size_t kHeader_read_max = 64 * 1024;
+constexpr std::size_t kHeader_read_max = std::size_t{64} * 1024;
 
 constexpr const char* kDem_credit = "DEM built by relief_forge";
 
