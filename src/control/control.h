@@ -84,6 +84,14 @@ void finish_dem_header(Program_state& s, int min_al, int max_al, int maille);
 // a failure at either file leaves both earlier files as they were.
 void write_dem(Program_state& s);
 
+// The whole run, from the banner to the last line (in main.cpp).
+void run(Program_state& s);
+
+// Closes the input files of `s` that are still open and releases its grids,
+// leaving the record as new. The files being written (a created input header,
+// the DEM files) are closed by commit_output or discard_outputs.
+void release_state(Program_state& s);
+
 // Runs `body`, turning a Run_error into its message and exit status 1 with
 // every temporary file removed. Returns the process's exit status.
 int run_guarded(void (*body)());

@@ -3,13 +3,9 @@
 #include "control/control.h"
 #include "surface/surface.h"
 
-namespace {
-
 // One run, stage by stage. Any failure throws and ends the run with status 1.
-// The state record lives as long as the process, as its grids do.
-void run()
+void run(Program_state& s)
 {
-    static Program_state s;
     opening(s);
     const int equid = ask_equidistance();
     const int maille = ask_mesh_size(s);
@@ -36,6 +32,9 @@ void run()
     say("\n");
 }
 
-} // namespace
-
-int main() { return run_guarded(run); }
+int main()
+{
+    // The state record lives as long as the process, as its grids do.
+    static Program_state s;
+    return run_guarded([] { run(s); });
+}

@@ -155,6 +155,19 @@ void write_dem(Program_state& s)
     publish_output(Output::dem_raster);
 }
 
+void release_state(Program_state& s)
+{
+    // A created input header and the DEM files belong to the output files.
+    if (s.f1) std::fclose(s.f1);
+    if (s.f1d && s.flag_open == 1) std::fclose(s.f1d);
+    frimatrice(s.itab, s.nb_lig);
+    frimatrice(s.itab1, s.nb_lig);
+    frimatrice(s.itab2, s.nb_lig);
+    frusmatrice(s.jtab, s.nb_lig);
+    frusmatrice(s.jtab1, s.nb_lig);
+    s = Program_state{};
+}
+
 int run_guarded(void (*body)())
 {
     install_interrupt_handlers();
