@@ -7,33 +7,12 @@
 // on hardware whose float and double arithmetic is not extended.
 #include "control/program_state.h"
 #include "nrutil.h"
+#include "surface/bezier_window.h"
 #include "surface/surface.h"
 
 #include <cmath>
 #include <cstdint>
 #include <new>
-
-namespace {
-
-// Bernstein weights of one direction, parameter t (it = 1 - t), stored single.
-// The end indices are special cases so that no power of exponent 0 is taken:
-// at t = 0 or 1 the general case would ask for 0 to the power 0.
-float weight(int i, int n, std::int32_t Combi, double t, double it)
-{
-    if (i == n)
-        return static_cast<float>(static_cast<long double>(std::pow(t, static_cast<double>(i))) *
-                                  static_cast<long double>(Combi));
-    if (i == 0)
-        return static_cast<float>(static_cast<long double>(std::pow(it, static_cast<double>(n))) *
-                                  static_cast<long double>(Combi));
-    const double w =
-        static_cast<double>(static_cast<long double>(std::pow(it, static_cast<double>(n - i))) *
-                            static_cast<long double>(Combi));
-    return static_cast<float>(static_cast<long double>(std::pow(t, static_cast<double>(i))) *
-                              static_cast<long double>(w));
-}
-
-} // namespace
 
 // The window is (n + 1) x (n + 1) pixels, h = n / 2 of them before the pixel
 // and n - h after it, pushed back inside the grid at the borders; the point's
@@ -57,40 +36,17 @@ double InterpolePointSpline(const Program_state& s, double x, double y, int n)
     static_cast<void>(std::modf(x, &xi));
     static_cast<void>(std::modf(y, &yi));
 
-    const int h = n >> 1;
-    int bxi = static_cast<int>(xi - h);
-    int byi = static_cast<int>(yi - h);
-    int bxf = bxi + n;
-    int byf = byi + n;
-    // In this order, each test seeing the results of the ones before.
-    if (bxi < 0) {
-        bxi = 0;
-        bxf = n;
-    }
-    if (byi < 0) {
-        byi = 0;
-        byf = n;
-    }
-    if (bxf >= s.nb_col) {
-        bxf = s.nb_col - 1;
-        bxi = bxf - n;
-    }
-    if (byf >= s.nb_lig) {
-        byf = s.nb_lig - 1;
-        byi = byf - n;
-    }
+    const int bxi = bezier_window_first(xi, n, s.nb_col);
+    const int byi = bezier_window_first(yi, n, s.nb_lig);
+    const int bxf = bxi + n;
+    const int byf = byi + n;
 
-    const double xfrac = static_cast<double>((static_cast<long double>(x) - bxi) /
-                                             static_cast<long double>(bxf - bxi));
-    const double yfrac = static_cast<double>((static_cast<long double>(y) - byi) /
-                                             static_cast<long double>(byf - byi));
-    const double ixfrac = static_cast<double>(1.0L - static_cast<long double>(xfrac));
-    const double iyfrac = static_cast<double>(1.0L - static_cast<long double>(yfrac));
+    const double xfrac = bezier_parameter(x, bxi, n);
+    const double yfrac = bezier_parameter(y, byi, n);
 
     for (int i = 0; i <= n; ++i) {
-        const std::int32_t Combi = Comb(i, n);
-        U[0][i] = weight(i, n, Combi, yfrac, iyfrac);
-        V[i][0] = weight(i, n, Combi, xfrac, ixfrac);
+        U[0][i] = bezier_weight(i, n, yfrac);
+        V[i][0] = bezier_weight(i, n, xfrac);
     }
 
     // Window values as they are: a NO_DATA pixel enters the sums as -99999.

@@ -1,0 +1,94 @@
+// Work spread over the cores, for the stages whose result cannot depend on
+// the order in which pixels are visited: each pixel is written by one worker
+// from values that no worker changes.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+// Below this many pixels a stage runs on the calling thread alone: starting
+// a thread costs more than the work.
+inline constexpr std::int64_t kParallel_min_pixels = 1 << 16;
+
+// Workers for a stage over `pixels` pixels: one per core, at least one.
+inline int worker_count(std::int64_t pixels)
+{
+    if (pixels < kParallel_min_pixels) return 1;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int>(cores) : 1;
+}
+
+// Runs body(t) for every t from 0 to workers - 1, each on a thread of its
+// own (t = 0 on the calling thread), and returns when all have finished. A
+// share whose thread cannot be started runs on the calling thread. The body
+// must not throw.
+template <typename Body> void run_workers(int workers, Body&& body)
+{
+    std::vector<std::thread> threads;
+    int started = 1;
+    try {
+        threads.reserve(static_cast<std::size_t>(std::max(workers - 1, 0)));
+        for (; started < workers; ++started) threads.emplace_back(std::ref(body), started);
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+    body(0);
+    for (int t = started; t < workers; ++t) body(t);
+    for (std::thread& th : threads) th.join();
+}
+
+// Splits lines 0 .. nb_lig - 1 of a grid of nb_lig x nb_col pixels into one
+// contiguous band per worker and runs band(first, end) for each, lines first
+// to end - 1.
+template <typename Band> void for_line_bands(int nb_lig, int nb_col, Band&& band)
+{
+    const int workers =
+        std::min(worker_count(static_cast<std::int64_t>(nb_lig) * nb_col), std::max(nb_lig, 1));
+    run_workers(workers, [&](int t) {
+        const auto split = [&](int k) {
+            return static_cast<int>(static_cast<std::int64_t>(nb_lig) * k / workers);
+        };
+        band(split(t), split(t + 1));
+    });
+}
+
+// The progress lines of a stage whose lines are finished by several workers
+// in any order: the text due before line l goes out once every line before l
+// is finished, so the console shows the lines of the one-thread sweep, in its
+// order.
+struct Line_progress {
+    // announce(l) prints whatever the sweep prints before line l, if anything.
+    Line_progress(int nb_lig, void (*announce)(int l))
+        : done(static_cast<std::size_t>(nb_lig), 0), announce(announce)
+    {
+        advance();
+    }
+
+    // Records that line l is finished. Safe to call from any worker.
+    void finish(int l)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        done[static_cast<std::size_t>(l)] = 1;
+        advance();
+    }
+
+  private:
+    void advance()
+    {
+        const int nb_lig = static_cast<int>(done.size());
+        while (finished < nb_lig && done[static_cast<std::size_t>(finished)]) ++finished;
+        for (; announced <= finished && announced < nb_lig; ++announced) announce(announced);
+    }
+
+    std::mutex mutex;
+    std::vector<char> done;
+    void (*announce)(int l);
+    int finished = 0;  // lines 0 .. finished - 1 are all finished
+    int announced = 0; // the text due before lines 0 .. announced - 1 is out
+};
