@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test twice: once in a
-# normal build and once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# normal build and once under AddressSanitizer and UndefinedBehaviorSanitizer;
+# then the fuzz targets, briefly, over their committed seed corpus.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -19,3 +20,6 @@ run_suite() {
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DRF_SANITIZE=ON
+
+echo "== fuzz targets"
+bash "$root/scripts/fuzz.sh" 5

@@ -2,6 +2,7 @@
 #include "raster/raster_files.h"
 
 #include <bit>
+#include <utility>
 #include <sys/stat.h>
 
 namespace {
@@ -10,19 +11,11 @@ namespace {
 // right after a read and around a write.
 constexpr bool kSwap = std::endian::native != std::endian::little;
 
-std::uint16_t swap16(std::uint16_t v) { return static_cast<std::uint16_t>((v >> 8) | (v << 8)); }
-std::uint32_t swap32(std::uint32_t v)
-{
-    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-}
-
 template <typename T> void swap_row(T* row, int n)
 {
     for (int j = 0; j < n; ++j) {
-        if constexpr (sizeof(T) == 2)
-            row[j] = static_cast<T>(swap16(static_cast<std::uint16_t>(row[j])));
-        else
-            row[j] = static_cast<T>(swap32(static_cast<std::uint32_t>(row[j])));
+        auto* bytes = reinterpret_cast<unsigned char*>(&row[j]);
+        for (std::size_t a = 0, b = sizeof(T) - 1; a < b; ++a, --b) std::swap(bytes[a], bytes[b]);
     }
 }
 
