@@ -1,0 +1,297 @@
+// relief_forge_gis: contours from GIS files in, a georeferenced DEM out.
+//
+// The contour grid and the DEM live in the Program state, exactly as in the
+// interactive program (itab holds the contour grid as read, itab1 the DEM),
+// so that the stages of relief_forge_core run on them unchanged. What the
+// interactive program does not know, where the grid lies on the ground, is
+// carried beside it in a Georef.
+#pragma once
+
+#include "control/program_state.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class GDALDataset;
+class OGRSpatialReference;
+
+// A failure that ends a command with exit status 1. what() names the object
+// and the reason, without the program's name.
+struct Gis_error : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A wrong command line: also points the user at the command's help.
+struct Usage_error : Gis_error {
+    std::string command; // the command whose --help to suggest; empty for the tool's
+    Usage_error(const std::string& message, std::string cmd)
+        : Gis_error(message), command(std::move(cmd))
+    {
+    }
+};
+
+// Throws a Gis_error whose text is formatted like printf.
+[[noreturn]] void gis_fail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Where the grid lies: GDAL's affine geotransform (x = gt[0] + column * gt[1]
+// + line * gt[2], y = gt[3] + column * gt[4] + line * gt[5], at the corner of
+// the pixel) and the CRS as WKT, empty when the input has none.
+struct Georef {
+    double gt[6] = {0, 1, 0, 0, 0, 1};
+    std::string wkt;
+};
+
+// A file written under a temporary name beside its final one: publish()
+// renames it over the final name once complete; a file never published is
+// removed, so that a failed command leaves no half-written file behind.
+struct Staged_file {
+    std::string final_path;
+    std::string temp_path;
+    bool published = false;
+    explicit Staged_file(std::string path);
+    ~Staged_file();
+    Staged_file(const Staged_file&) = delete;
+    Staged_file& operator=(const Staged_file&) = delete;
+    void publish();
+};
+
+// ---- Command lines --------------------------------------------------------
+
+// How contours become a contour grid (import, and the first half of build).
+struct Import_options {
+    std::string contours;  // vector or raster contour file
+    std::string layer;     // vector layer; empty = the first one
+    std::string attribute; // elevation attribute; empty = found by its name, or the Z
+    double cell = 0;       // cell size of the grid made for vectors; 0 = not given
+    std::string like;      // raster whose grid the vectors are rasterised on
+    std::string crs;       // CRS given by the user, in place of the input's
+    bool bits16 = false;   // 16-bit contour raster (_c2) instead of 32-bit (_c4)
+    bool has_empty = false;
+    int empty = 0; // raster value that means "no contour" besides nodata
+    int band = 1;  // band of a raster input
+};
+
+struct Preview_options {
+    std::string path;      // PNG to write; empty = no preview
+    bool contours = false; // draw the input contour pixels over the relief
+};
+
+enum class Command { none, import, build, export_dem };
+
+struct Cli {
+    Command command = Command::none;
+    bool help = false;    // --help: print the help of the tool or of the command
+    bool version = false; // --version
+    bool quiet = false;   // no progress and no summary
+    Import_options in;    // import and build
+    std::string out;      // import: DIR/NAME; build: the GeoTIFF
+    int equid = 0;        // build: equidistance, > 0
+    int maille = 1;       // build: smoothing mesh size; 1 or less = none
+    std::string dem;      // export: DIR/NAME_m4 (or _m2)
+    Preview_options preview;
+};
+
+// Parses the arguments after the program's name. Throws Usage_error.
+Cli parse_command_line(int argc, char** argv);
+
+// Parses a whole decimal int ("12", "-3"); false for anything else.
+bool parse_int(const std::string& text, int& value);
+// Parses a whole finite decimal real; false for anything else.
+bool parse_real(const std::string& text, double& value);
+
+// Help texts of the tool and of each command, and the version line.
+const char* tool_help();
+const char* command_help(Command c);
+std::string version_text();
+const char* command_name(Command c);
+
+// ---- Progress -------------------------------------------------------------
+
+// Progress of long work on standard error: on a terminal one line redrawn in
+// place, elsewhere "label: 0...10...20... done" on one line per stage.
+void progress_enable(bool on);
+// Starts a stage; `with_bar` when its fraction will be reported.
+void progress_stage(const char* label, bool with_bar);
+// Moves the bar of the current stage to `fraction` (0 to 1).
+void progress_fraction(double fraction);
+// Shows a counter beside the stage's label ("dilation, pass 4").
+void progress_count(const char* what, int n);
+// Ends the current stage's line.
+void progress_done();
+// Ends the current stage's line without calling it done, before an error.
+void progress_abort();
+// A GDAL progress callback that moves the bar of the current stage.
+int gdal_progress(double complete, const char* message, void* data);
+// A console sink for relief_forge_core's stages, which report through say():
+// their progress lines ("Iterative process number N", "line N") move the
+// current stage; every other text is dropped. `nb_lig` turns line numbers
+// into fractions. The caller closes it with fclose.
+std::FILE* open_stage_sink(int nb_lig);
+
+// ---- GDAL ----------------------------------------------------------------
+
+// Registers GDAL's drivers and routes its messages: warnings go to standard
+// error, errors are kept for the messages of this tool.
+void gdal_start();
+// GDAL's last error message, or `fallback` when it left none.
+std::string gdal_error(const char* fallback);
+// The WKT of a CRS given by the user (EPSG:n, WKT, PROJ string, ...).
+// Throws naming the definition when GDAL cannot read it.
+std::string crs_from_user(const std::string& definition);
+// The WKT of a CRS read from `what` (a file), empty for none. Throws when
+// GDAL cannot express it.
+std::string crs_wkt(const OGRSpatialReference* srs, const std::string& what);
+// Whether the CRS is geographic (degrees).
+bool crs_is_geographic(const std::string& wkt);
+// True when two CRS are the same (both empty counts as the same).
+bool crs_same(const std::string& a, const std::string& b);
+
+// ---- Import ---------------------------------------------------------------
+
+// Reads the contour file of `o` into a contour grid: sets nb_lig, nb_col,
+// itype, val, taille_pix, nomim1 (the file) and itab (allocated) of `s`, and
+// `geo`. Vector contours are rasterised with GDAL; a raster is converted,
+// its nodata becoming NO_DATA. Throws Gis_error.
+void import_contours(const Import_options& o, Program_state& s, Georef& geo);
+// The vector half of import_contours, on an open GDAL dataset.
+void import_vector(const Import_options& o, GDALDataset& ds, Program_state& s, Georef& geo);
+// The raster half of import_contours, on an open GDAL dataset.
+void import_raster(const Import_options& o, GDALDataset& ds, Program_state& s, Georef& geo);
+
+// A grid made for vector contours of the extent [minx, maxx] x [miny, maxy]
+// with square cells of `cell`: its corners on whole multiples of the cell,
+// every point of the extent strictly inside it.
+struct Cell_grid {
+    int nb_lig = 0;
+    int nb_col = 0;
+    double gt[6] = {0, 1, 0, 0, 0, 1};
+};
+Cell_grid grid_for_extent(double minx, double maxx, double miny, double maxy, double cell);
+
+// The integer pixel size of the header for a cell of `cell` ground units:
+// rounded to nearest, at least 1 (0 would make the interactive program ask).
+int header_pixel_size(double cell);
+
+// Checks one elevation: a whole number inside the int range, and not NO_DATA
+// (which would read as no contour). Returns the reason it is refused, or
+// nullptr when it is accepted.
+const char* elevation_refusal(double v);
+
+// ---- Contour files for the interactive program ----------------------------
+
+// Range of a contour grid as a created input header records it: from
+// 1000000 and 0, NO_DATA pixels included.
+void header_range(const Program_state& s, int& min_in, int& max_in);
+// Writes NAME_c4.raw (or _c2.raw), its six-line input header and the
+// georeferencing sidecar NAME_c4.vrt, a GDAL virtual raster describing the
+// raw file, from itab. `base` is DIR/NAME; DIR is created when missing.
+// Each file appears under its final name only once complete.
+void write_contour_files(Program_state& s, const Georef& geo, const std::string& base);
+// Name of the sidecar of a contour raster path ending in _c4.raw or _c2.raw.
+std::string sidecar_name(const std::string& raster_path);
+
+// ---- The surface ----------------------------------------------------------
+
+// Refuses, as the dialogue does, an equidistance that is not positive and a
+// mesh size above 1 whose window does not fit the grid or exceeds 33.
+void check_run_values(const Program_state& s, int equid, int maille);
+// The interactive program's run from the contour grid in itab to the DEM in
+// itab1, without the dialogue or any file: the same stages in the same
+// order. Allocates itab1 and itab2; leaves the result range in min_al and
+// max_al. Throws Gis_error for a grid with no contour pixel or levels too
+// large for the equidistance.
+void build_surface(Program_state& s, int equid, int maille, int& min_al, int& max_al);
+// A zero-filled int grid from NRUTIL; throws Gis_error when memory lacks.
+int** new_int_grid(int nb_col, int nb_lig);
+// Releases every grid of `s`.
+void release_grids(Program_state& s);
+
+// ---- The interactive program's DEM ----------------------------------------
+
+struct Dem_header {
+    int values[6] = {};     // lines, columns, bytes per pixel, min, max, pixel size
+    int count = 0;          // how many of them were read
+    std::string input_path; // the "Name of the input file" line; empty when absent
+    int maille = 1;         // the window-smoothing line, 1 when absent
+};
+// Reads the text of a DEM header.
+Dem_header parse_dem_header(const std::string& text);
+// Reads DIR/NAME_m4 (or _m2): its header and its raw raster into itab1 (and
+// jtab1 for 16 bits); sets nb_lig, nb_col, itype, val, taille_pix and nomim1
+// (the input contour raster named by the header). Throws Gis_error.
+Dem_header read_interactive_dem(const std::string& base, Program_state& s);
+// The georeferencing sidecar of the contour raster `input_path` named by a
+// DEM header: beside it, or else beside the DEM in `dem_dir` (the folder may
+// have moved). Throws when neither exists.
+std::string find_sidecar(const std::string& input_path, const std::string& dem_dir);
+// Reads the sidecar's georeferencing and checks its size against `s`; when
+// `contours` is given, also reads which pixels of the contour raster hold a
+// contour (1) or NO_DATA (0).
+void read_sidecar(const std::string& path, const Program_state& s, Georef& geo,
+                  std::vector<std::uint8_t>* contours);
+
+// ---- GeoTIFF --------------------------------------------------------------
+
+// Writes itab1 as a GeoTIFF: Int32 with nodata NO_DATA for 32-bit runs,
+// UInt16 with the low 16 bits of each value for 16-bit runs (as the
+// interactive program writes its DEM), the CRS and geotransform of `geo`,
+// DEFLATE-compressed, tiled when large, with the metadata items given.
+// Appears under `path` only once complete. Throws Gis_error.
+void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
+                   const std::vector<std::pair<std::string, std::string>>& metadata);
+
+// ---- Preview --------------------------------------------------------------
+
+// What the preview shows: the DEM as written (low 16 bits for 16-bit runs),
+// the ground size of a cell in the altitudes' unit, and optionally which
+// pixels held an input contour.
+struct Relief_view {
+    int** dem = nullptr;
+    int nb_lig = 0;
+    int nb_col = 0;
+    bool low16 = false;                     // values are shown as their low 16 bits
+    bool has_empty = true;                  // NO_DATA pixels are empty (32-bit runs)
+    double dx = 1;                          // ground width of a cell
+    double dy = 1;                          // ground height of a cell
+    const std::uint8_t* contours = nullptr; // nb_lig * nb_col flags, or null
+};
+
+struct Rgba_image {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> px; // width * height * 4 bytes, row by row
+};
+
+struct Altitude_range {
+    bool any = false; // false when every pixel is empty
+    int min = 0;
+    int max = 0;
+};
+
+// Range of the non-empty pixels of the view.
+Altitude_range relief_range(const Relief_view& v);
+// Lambertian shade, 0 to 1, of a pixel whose surface rises by dzde per unit
+// east and dzdn per unit north, lit from the north-west at 45 degrees.
+double hillshade(double dzde, double dzdn);
+// Colour of the ramp at `t` (0 = lowest, 1 = highest), as RGB 0 to 255.
+void ramp_colour(double t, std::uint8_t rgb[3]);
+// Renders the relief: every `step`-th pixel of the DEM, hillshade blended
+// with the colour ramp, empty pixels transparent, input contours drawn over
+// it when given, and a legend of the range at the right when the image is
+// tall enough for it.
+Rgba_image render_relief(const Relief_view& v, int step, const Altitude_range& range);
+// Ground size of a cell of `geo`, in metres for a geographic CRS (taken at
+// the grid's centre, whose line and column are given).
+void ground_cell_size(const Georef& geo, double centre_line, double centre_col, double& dx,
+                      double& dy);
+// Writes the preview PNG of `v`, its range in the PNG's text metadata.
+void write_preview(const Relief_view& v, const Georef& geo, const std::string& path,
+                   const std::string& title);
+
+// ---- Commands -------------------------------------------------------------
+
+void run_import(const Cli& cli);
+void run_build(const Cli& cli);
+void run_export(const Cli& cli);

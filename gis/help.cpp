@@ -1,0 +1,120 @@
+// The texts of --help and --version.
+#include "gis/gis.h"
+
+#include <gdal_version.h>
+
+namespace {
+
+const char* const kTool_help =
+    "Usage: relief_forge_gis COMMAND [OPTION]... FILE\n"
+    "Build Digital Elevation Models from GIS contour data with relief_forge's surface,\n"
+    "and write them as GeoTIFF files that GIS software places on the ground.\n"
+    "\n"
+    "Commands:\n"
+    "  import    rasterise vector contours, or convert a contour raster, into the\n"
+    "              contour raster and header of the interactive program relief_forge\n"
+    "  build     import and build the DEM in one command, written as a GeoTIFF\n"
+    "  export    write a DEM made by relief_forge as a GeoTIFF\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     display this help and exit\n"
+    "      --version  output version information and exit\n"
+    "\n"
+    "Run 'relief_forge_gis COMMAND --help' for the options of a command.\n"
+    "Exit status is 0 on success and 1 on any error.\n";
+
+#define RF_IMPORT_OPTIONS                                                                          \
+    "Contours:\n"                                                                                  \
+    "  -a, --attribute=NAME  attribute holding the elevation of vector contours; by\n"             \
+    "                          default one named ELEV, ELEVATION, ALT, ALTITUDE, HEIGHT,\n"        \
+    "                          Z, CONTOUR or LEVEL (any case), else the geometries' Z\n"           \
+    "  -l, --layer=NAME      vector layer to read (default: the first)\n"                          \
+    "      --cell=SIZE       rasterise vectors on square cells of SIZE ground units,\n"            \
+    "                          the grid covering the layer's extent\n"                             \
+    "      --like=RASTER     rasterise vectors on the grid (size, geotransform, CRS)\n"            \
+    "                          of RASTER instead\n"                                                \
+    "      --crs=SRS         CRS of the contours (EPSG:n, WKT, PROJ string), for data\n"           \
+    "                          without one (DXF) or with a wrong one\n"                            \
+    "      --16bit           16-bit contour raster (_c2.raw), for a raster input whose\n"          \
+    "                          every pixel is an altitude from 0 to 65535\n"                       \
+    "      --empty=VALUE     raster value that marks 'no contour', besides nodata\n"               \
+    "      --band=N          band of a raster input (default 1)\n"                                 \
+    "\n"                                                                                           \
+    "Vector contours (Shapefile, GeoPackage, DXF, GeoJSON, ...) are rasterised with\n"             \
+    "GDAL's rasteriser, every touched cell taking the contour's elevation; polygons\n"             \
+    "give their boundaries. A contour raster keeps its grid; its nodata pixels\n"                  \
+    "become empty. Elevations must be whole numbers: any other is refused, naming\n"               \
+    "the feature or the pixel.\n"
+
+const char* const kImport_help =
+    "Usage: relief_forge_gis import CONTOURS --out DIR/NAME [OPTION]...\n"
+    "Turn CONTOURS into DIR/NAME_c4.raw (32-bit) or DIR/NAME_c2.raw (16-bit), the\n"
+    "input header DIR/NAME_c4.txt the interactive program reads, and DIR/NAME_c4.vrt,\n"
+    "a GDAL virtual raster that georeferences the raw file. Run relief_forge on\n"
+    "NAME in its images folder, then 'relief_forge_gis export' on its DEM.\n"
+    "\n"
+    "  -o, --out=DIR/NAME    folder and base name of the files (DIR is created)\n" RF_IMPORT_OPTIONS
+    "\n"
+    "  -q, --quiet           no progress on standard error\n"
+    "  -h, --help            display this help and exit\n"
+    "\n"
+    "Example:\n"
+    "  relief_forge_gis import contours.gpkg --cell 25 --out ~/images/maps/hills\n";
+
+const char* const kBuild_help =
+    "Usage: relief_forge_gis build CONTOURS --equidistance=E --out DEM.tif [OPTION]...\n"
+    "Import CONTOURS and build the DEM the interactive program would build from them\n"
+    "with the same answers, without the dialogue; write it as a GeoTIFF (Int32, or\n"
+    "UInt16 with --16bit) with the CRS and geotransform of the contours.\n"
+    "\n"
+    "  -e, --equidistance=E  equidistance of the contour lines (a positive integer)\n"
+    "  -s, --smoothing=N     size of the smoothing mesh: 1 (default) or less for none,\n"
+    "                          else 2 to 33 and less than each side of the grid\n"
+    "  -o, --out=DEM.tif     the GeoTIFF to write\n"
+    "      --preview=PNG     also write a picture of the relief: hillshade blended\n"
+    "                          with a colour ramp by altitude, with a legend\n"
+    "      --preview-contours  draw the input contours over the picture\n"
+    "\n" RF_IMPORT_OPTIONS "\n"
+    "  -q, --quiet           no progress on standard error and no summary\n"
+    "  -h, --help            display this help and exit\n"
+    "\n"
+    "Example:\n"
+    "  relief_forge_gis build contours.geojson --cell 25 -e 10 -s 5 --out dem.tif \\\n"
+    "      --preview dem.png\n";
+
+const char* const kExport_help =
+    "Usage: relief_forge_gis export DIR/NAME_m4 --to DEM.tif [OPTION]...\n"
+    "Write the DEM that relief_forge made (DIR/NAME_m4.raw and DIR/NAME_m4.txt, or\n"
+    "_m2 for 16 bits) as a GeoTIFF. Its place on the ground comes from the sidecar\n"
+    "NAME_c4.vrt that 'relief_forge_gis import' wrote beside the contour raster\n"
+    "named on the header's input-file line.\n"
+    "\n"
+    "      --to=DEM.tif      the GeoTIFF to write\n"
+    "      --preview=PNG     also write a picture of the relief (see 'build --help')\n"
+    "      --preview-contours  draw the input contours over the picture\n"
+    "  -q, --quiet           no progress on standard error and no summary\n"
+    "  -h, --help            display this help and exit\n";
+
+} // namespace
+
+const char* tool_help() { return kTool_help; }
+
+const char* command_help(Command c)
+{
+    switch (c) {
+    case Command::import:
+        return kImport_help;
+    case Command::build:
+        return kBuild_help;
+    case Command::export_dem:
+        return kExport_help;
+    case Command::none:
+        break;
+    }
+    return kTool_help;
+}
+
+std::string version_text()
+{
+    return std::string("relief_forge_gis 1.0 (GDAL ") + GDAL_RELEASE_NAME + ")\n";
+}

@@ -1,0 +1,288 @@
+// The command line: a command, then GNU-style options and one operand.
+#include "gis/gis.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+
+namespace {
+
+// Codes of the long options that have no short form.
+enum : int {
+    opt_cell = 1000,
+    opt_like,
+    opt_bits16,
+    opt_crs,
+    opt_empty,
+    opt_band,
+    opt_preview,
+    opt_preview_contours,
+    opt_to,
+    opt_version,
+};
+
+struct Command_spec {
+    Command command;
+    const char* name;
+    const char* shorts; // getopt's short options, ':' first so a missing argument is told apart
+    std::vector<option> longs;
+};
+
+const option kHelp = {"help", no_argument, nullptr, 'h'};
+const option kQuiet = {"quiet", no_argument, nullptr, 'q'};
+const option kEnd = {nullptr, 0, nullptr, 0};
+
+// The import options, shared by import and build.
+std::vector<option> import_options(std::vector<option> more)
+{
+    std::vector<option> v = {
+        {"attribute", required_argument, nullptr, 'a'},
+        {"layer", required_argument, nullptr, 'l'},
+        {"cell", required_argument, nullptr, opt_cell},
+        {"like", required_argument, nullptr, opt_like},
+        {"16bit", no_argument, nullptr, opt_bits16},
+        {"crs", required_argument, nullptr, opt_crs},
+        {"empty", required_argument, nullptr, opt_empty},
+        {"band", required_argument, nullptr, opt_band},
+        {"out", required_argument, nullptr, 'o'},
+        kQuiet,
+        kHelp,
+    };
+    v.insert(v.end(), more.begin(), more.end());
+    v.push_back(kEnd);
+    return v;
+}
+
+const std::vector<option> kPreview = {
+    {"preview", required_argument, nullptr, opt_preview},
+    {"preview-contours", no_argument, nullptr, opt_preview_contours},
+};
+
+std::vector<option> with_preview(std::vector<option> v)
+{
+    v.insert(v.end(), kPreview.begin(), kPreview.end());
+    return v;
+}
+
+Command_spec spec_of(Command c)
+{
+    switch (c) {
+    case Command::import:
+        return {c, "import", ":a:l:o:qh", import_options({})};
+    case Command::build:
+        return {c, "build", ":a:l:o:e:s:qh",
+                import_options(with_preview({
+                    {"equidistance", required_argument, nullptr, 'e'},
+                    {"smoothing", required_argument, nullptr, 's'},
+                }))};
+    case Command::export_dem: {
+        std::vector<option> v = with_preview({{"to", required_argument, nullptr, opt_to}});
+        v.push_back(kQuiet);
+        v.push_back(kHelp);
+        v.push_back(kEnd);
+        return {c, "export", ":qh", v};
+    }
+    case Command::none:
+        break;
+    }
+    return {c, "", ":hq", {kHelp, {"version", no_argument, nullptr, opt_version}, kEnd}};
+}
+
+[[noreturn]] void usage_fail(const std::string& command, const char* fmt, ...)
+    __attribute__((format(printf, 2, 3)));
+
+void usage_fail(const std::string& command, const char* fmt, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    throw Usage_error(text, command);
+}
+
+int int_argument(const std::string& cmd, const char* opt, const char* text)
+{
+    int v = 0;
+    if (!parse_int(text, v)) usage_fail(cmd, "invalid number '%s' for %s", text, opt);
+    return v;
+}
+
+double positive_real_argument(const std::string& cmd, const char* opt, const char* text)
+{
+    double v = 0;
+    if (!parse_real(text, v) || !(v > 0))
+        usage_fail(cmd, "invalid size '%s' for %s: a positive number is needed", text, opt);
+    return v;
+}
+
+// Applies one option of a command to `cli`.
+void apply_option(Cli& cli, const std::string& cmd, int code, const char* arg)
+{
+    switch (code) {
+    case 'h':
+        cli.help = true;
+        break;
+    case 'q':
+        cli.quiet = true;
+        break;
+    case opt_version:
+        cli.version = true;
+        break;
+    case 'a':
+        cli.in.attribute = arg;
+        break;
+    case 'l':
+        cli.in.layer = arg;
+        break;
+    case opt_cell:
+        cli.in.cell = positive_real_argument(cmd, "--cell", arg);
+        break;
+    case opt_like:
+        cli.in.like = arg;
+        break;
+    case opt_bits16:
+        cli.in.bits16 = true;
+        break;
+    case opt_crs:
+        cli.in.crs = arg;
+        break;
+    case opt_empty:
+        cli.in.empty = int_argument(cmd, "--empty", arg);
+        cli.in.has_empty = true;
+        break;
+    case opt_band:
+        cli.in.band = int_argument(cmd, "--band", arg);
+        if (cli.in.band < 1) usage_fail(cmd, "invalid band '%s': bands are counted from 1", arg);
+        break;
+    case 'o':
+        cli.out = arg;
+        break;
+    case opt_to:
+        cli.out = arg;
+        break;
+    case 'e':
+        cli.equid = int_argument(cmd, "--equidistance", arg);
+        if (cli.equid <= 0)
+            usage_fail(cmd, "invalid equidistance '%s': it must be a positive whole number", arg);
+        break;
+    case 's':
+        cli.maille = int_argument(cmd, "--smoothing", arg);
+        break;
+    case opt_preview:
+        cli.preview.path = arg;
+        break;
+    case opt_preview_contours:
+        cli.preview.contours = true;
+        break;
+    default:
+        break;
+    }
+}
+
+// What must be there once the options are read; --help needs nothing.
+void check_complete(const Cli& cli, const std::string& cmd,
+                    const std::vector<std::string>& operands, bool has_equid)
+{
+    if (cli.help || cli.command == Command::none) return;
+    const char* what = cli.command == Command::export_dem ? "DEM" : "contour file";
+    if (operands.empty()) usage_fail(cmd, "missing %s operand", what);
+    if (operands.size() > 1) usage_fail(cmd, "extra operand '%s'", operands[1].c_str());
+    if (cli.out.empty())
+        usage_fail(cmd, "missing %s",
+                   cli.command == Command::export_dem ? "--to DEM.tif"
+                   : cli.command == Command::build    ? "--out DEM.tif"
+                                                      : "--out DIR/NAME");
+    if (cli.command == Command::build && !has_equid) usage_fail(cmd, "missing --equidistance");
+    if (cli.in.cell > 0 && !cli.in.like.empty())
+        usage_fail(cmd, "--cell and --like both give the grid: choose one");
+    if (cli.preview.contours && cli.preview.path.empty())
+        usage_fail(cmd, "--preview-contours needs --preview");
+}
+
+} // namespace
+
+bool parse_int(const std::string& text, int& value)
+{
+    const char* first = text.c_str();
+    const char* last = first + text.size();
+    if (first != last && *first == '+') ++first;
+    int v = 0;
+    const auto r = std::from_chars(first, last, v);
+    if (first == last || r.ec != std::errc() || r.ptr != last) return false;
+    value = v;
+    return true;
+}
+
+bool parse_real(const std::string& text, double& value)
+{
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v)) return false;
+    value = v;
+    return true;
+}
+
+const char* command_name(Command c) { return spec_of(c).name; }
+
+Cli parse_command_line(int argc, char** argv)
+{
+    Cli cli;
+    std::string first = argc > 0 ? argv[0] : "";
+    if (first == "import") cli.command = Command::import;
+    if (first == "build") cli.command = Command::build;
+    if (first == "export") cli.command = Command::export_dem;
+    if (cli.command == Command::none && argc > 0 && first[0] != '-')
+        usage_fail("", "unknown command '%s'", first.c_str());
+
+    const Command_spec spec = spec_of(cli.command);
+    const std::string cmd = spec.name;
+    // getopt_long reads from argv[1]: the command (or a placeholder) takes argv[0].
+    std::vector<char*> args;
+    static char placeholder[] = "relief_forge_gis";
+    args.push_back(cli.command == Command::none ? placeholder : argv[0]);
+    for (int k = cli.command == Command::none ? 0 : 1; k < argc; ++k) args.push_back(argv[k]);
+    args.push_back(nullptr);
+    const int n = static_cast<int>(args.size()) - 1;
+
+    opterr = 0;
+    optind = 0; // 0 makes glibc start afresh, so the parser can run more than once
+    std::vector<std::string> operands;
+    bool has_equid = false;
+    for (;;) {
+        const int code = getopt_long(n, args.data(), spec.shorts, spec.longs.data(), nullptr);
+        if (code == -1) break;
+        const char* seen = args[static_cast<std::size_t>(optind - 1)];
+        if (code == '?') {
+            if (optopt != 0 && optopt < 256) usage_fail(cmd, "invalid option -- '%c'", optopt);
+            usage_fail(cmd, "unrecognized option '%s'", seen);
+        }
+        if (code == ':') {
+            if (optopt != 0 && optopt < 256 && seen[1] != '-')
+                usage_fail(cmd, "option requires an argument -- '%c'", optopt);
+            usage_fail(cmd, "option '%s' requires an argument", seen);
+        }
+        if (code == 'e') has_equid = true;
+        apply_option(cli, cmd, code, optarg);
+    }
+    for (int k = optind; k < n; ++k) operands.push_back(args[static_cast<std::size_t>(k)]);
+    if (cli.command == Command::none && !operands.empty())
+        usage_fail("", "unknown command '%s'", operands[0].c_str());
+    if (cli.command == Command::none && !cli.help && !cli.version)
+        usage_fail("", "missing command");
+
+    check_complete(cli, cmd, operands, has_equid);
+    if (!operands.empty()) {
+        if (cli.command == Command::export_dem)
+            cli.dem = operands[0];
+        else
+            cli.in.contours = operands[0];
+    }
+    return cli;
+}

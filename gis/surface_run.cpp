@@ -1,0 +1,106 @@
+// The interactive program's run without its dialogue: the stages of
+// relief_forge_core, in the order and with the checks of relief_forge.
+#include "control/console.h"
+#include "control/control.h"
+#include "gis/gis.h"
+#include "nrutil.h"
+#include "surface/surface.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// The largest mesh size the dialogue accepts: its binomial coefficients
+// must fit 32 bits.
+constexpr int kMesh_max = 33;
+
+// A library message ("\n\n\tThe file ... \n") as one line of this tool's.
+std::string plain(const char* text)
+{
+    std::string t = text;
+    const auto first = t.find_first_not_of(" \t\r\n");
+    const auto last = t.find_last_not_of(" \t\r\n");
+    return first == std::string::npos ? "" : t.substr(first, last - first + 1);
+}
+
+// Sends the stages' console lines to the progress bar for as long as it lives.
+struct Console_to_progress {
+    std::FILE* sink;
+    std::FILE* previous;
+    explicit Console_to_progress(int nb_lig)
+        : sink(open_stage_sink(nb_lig)), previous(console_redirect(sink))
+    {
+    }
+    ~Console_to_progress()
+    {
+        console_redirect(previous);
+        if (sink) std::fclose(sink);
+    }
+};
+
+} // namespace
+
+int** new_int_grid(int nb_col, int nb_lig)
+{
+    int** grid = imatrice(nb_col, nb_lig);
+    if (!grid) gis_fail("not enough memory for a grid of %d lines and %d columns", nb_lig, nb_col);
+    return grid;
+}
+
+void release_grids(Program_state& s)
+{
+    if (s.itab) frimatrice(s.itab, s.nb_lig);
+    if (s.itab1) frimatrice(s.itab1, s.nb_lig);
+    if (s.itab2) frimatrice(s.itab2, s.nb_lig);
+    if (s.jtab) frusmatrice(s.jtab, s.nb_lig);
+    if (s.jtab1) frusmatrice(s.jtab1, s.nb_lig);
+    s.itab = s.itab1 = s.itab2 = nullptr;
+    s.jtab = s.jtab1 = nullptr;
+}
+
+void check_run_values(const Program_state& s, int equid, int maille)
+{
+    if (equid <= 0) gis_fail("the equidistance must be a positive number, not %d", equid);
+    if (maille <= 1) return;
+    const int largest = std::min({kMesh_max, s.nb_lig - 1, s.nb_col - 1});
+    if (largest < 2)
+        gis_fail("a grid of %d lines and %d columns is too small to be smoothed: the smoothing "
+                 "mesh must be 1 or less",
+                 s.nb_lig, s.nb_col);
+    if (maille > largest)
+        gis_fail("the smoothing mesh must be 1 or less, or from 2 to %d for a grid of %d lines "
+                 "and %d columns, not %d",
+                 largest, s.nb_lig, s.nb_col, maille);
+}
+
+void build_surface(Program_state& s, int equid, int maille, int& min_al, int& max_al)
+{
+    check_run_values(s, equid, maille);
+    try {
+        check_contours(s, equid);
+    } catch (const Run_error& e) {
+        throw Gis_error(plain(e.what()));
+    }
+    if (!s.itab1) s.itab1 = new_int_grid(s.nb_col, s.nb_lig);
+    if (!s.itab2) s.itab2 = new_int_grid(s.nb_col, s.nb_lig);
+
+    Console_to_progress console(s.nb_lig);
+    scale_to_scaled(s, equid);
+    progress_stage("dilation", false);
+    dilation(s);
+    progress_stage("gap filling", false);
+    gap_filling(s);
+    copy_surface(s);
+    progress_done();
+    if (maille > 1) {
+        progress_stage("smoothing", true);
+        smoothing(s, maille);
+        progress_done();
+    }
+    scale_back(s, equid);
+    min_al = 1000000;
+    max_al = 0;
+    Min_max(&min_al, &max_al, s.itab1, s.nb_col, s.nb_lig);
+}
