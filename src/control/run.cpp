@@ -170,6 +170,9 @@ void release_state(Program_state& s)
 
 int run_guarded(void (*body)())
 {
+    // Each console line shows as soon as it is complete, through a pipe too,
+    // so that the progress of a long run can be followed.
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     install_interrupt_handlers();
     try {
         body();

@@ -1,0 +1,351 @@
+// Fault injection: drives the built program through bad answers, bad files
+// and a failing environment, and checks after each fault that it ended with a
+// message and exit status 1 (or, where the run could go on, with a correct
+// DEM), that no temporary file is left, and that an earlier DEM and header of
+// the same names are still there byte for byte. Prints one line per fault
+// that did not end as it should, then the summary.
+#include "support/run_program.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int ND = -99999;
+const std::string kEarlier_raster = "earlier DEM raster";
+const std::string kEarlier_header = "earlier DEM header";
+
+std::string le32(const std::vector<int>& values)
+{
+    std::string b;
+    for (int v : values)
+        for (int k = 0; k < 4; ++k)
+            b.push_back(static_cast<char>((static_cast<unsigned>(v) >> (8 * k)) & 0xFF));
+    return b;
+}
+
+// 12 lines x 40 columns, three contour lines, so that the run has dilation
+// passes, gap filling and room for a smoothing mesh of 5.
+std::string strip_raster()
+{
+    std::vector<int> g(12 * 40, ND);
+    for (int j = 0; j < 40; ++j) {
+        g[static_cast<std::size_t>(j)] = 100;
+        g[static_cast<std::size_t>(5 * 40 + j)] = 150;
+        g[static_cast<std::size_t>(11 * 40 + j)] = 200;
+    }
+    return le32(g);
+}
+const std::string kHeader = "12\n40\n4\n100\n200\n10\n";
+
+// What a fault is run in: a home with images/maps/ holding the contour
+// raster, its header (unless absent) and an earlier DEM.
+struct Scene {
+    Temp_dir home;
+    std::string dir = home.path + "/images/maps/";
+    explicit Scene(bool with_header = true, const std::string& raster = strip_raster(),
+                   const std::string& header = kHeader)
+    {
+        write_file(dir + "strip_c4.raw", raster);
+        if (with_header) write_file(dir + "strip_c4.txt", header);
+        write_file(dir + "strip_m4.raw", kEarlier_raster);
+        write_file(dir + "strip_m4.txt", kEarlier_header);
+    }
+    Program_run run(Run_options o) const
+    {
+        o.home = home.path;
+        return run_program(RF_BINARY, {}, o);
+    }
+    Program_run run(const std::string& input) const
+    {
+        Run_options o;
+        o.input = input;
+        return run(o);
+    }
+    std::string dem() const { return read_file(dir + "strip_m4.raw"); }
+    std::string dem_header() const { return read_file(dir + "strip_m4.txt"); }
+    bool earlier_dem_kept() const
+    {
+        return dem() == kEarlier_raster && dem_header() == kEarlier_header;
+    }
+    bool temporary_left() const
+    {
+        for (const std::string& f : list_dir(dir))
+            if (f.find(".tmp") != std::string::npos) return true;
+        return false;
+    }
+};
+
+struct Tally {
+    int tried = 0;
+    int good = 0;
+    void record(const std::string& fault, const std::string& wrong)
+    {
+        ++tried;
+        if (wrong.empty())
+            ++good;
+        else
+            std::printf("FAULT NOT HANDLED: %s: %s\n", fault.c_str(), wrong.c_str());
+    }
+};
+
+// The last line of a failed run must be one of the program's messages.
+bool ends_with_message(const Program_run& r)
+{
+    return r.out.size() >= 3 && r.out.compare(r.out.size() - 2, 2, " \n") == 0;
+}
+
+// Checks a run that had to stop: status 1, a message, nothing left behind,
+// the earlier DEM untouched.
+std::string stopped_cleanly(const Scene& s, const Program_run& r)
+{
+    if (r.signal) return "ended by signal " + std::to_string(r.signal);
+    if (r.status != 1) return "exit status " + std::to_string(r.status);
+    if (!ends_with_message(r)) return "no closing message";
+    if (s.temporary_left()) return "temporary file left";
+    if (!s.earlier_dem_kept()) return "earlier DEM changed";
+    return "";
+}
+
+// Checks a run that may either stop cleanly or complete: when it completes,
+// its DEM must be `expected` (when given) and its header complete.
+std::string stopped_or_correct(const Scene& s, const Program_run& r, const std::string& expected)
+{
+    if (r.status != 0) return stopped_cleanly(s, r);
+    if (s.temporary_left()) return "temporary file left";
+    if (!expected.empty() && s.dem() != expected) return "completed with a different DEM";
+    if (s.dem().size() != 12u * 40u * 4u) return "completed with a DEM of the wrong size";
+    if (s.dem_header().find("Size of the window smoothing") == std::string::npos)
+        return "completed with an incomplete header";
+    return "";
+}
+
+const std::string kAnswers = "maps\nstrip\n1\n0\n10\n5\n";
+const std::string kAnswers_no_header = "maps\nstrip\n1\n12\n40\n10\n0\n10\n5\n";
+
+std::string clean_dem()
+{
+    Scene s;
+    const Program_run r = s.run(kAnswers);
+    if (r.status != 0) {
+        std::printf("the clean run failed:\n%s\n", r.out.c_str());
+        std::exit(1);
+    }
+    return s.dem();
+}
+
+void end_of_input(Tally& t, const std::string& good)
+{
+    // Every byte prefix of the complete scripts, with and without a header.
+    for (const bool with_header : {true, false}) {
+        const std::string& script = with_header ? kAnswers : kAnswers_no_header;
+        for (std::size_t n = 0; n < script.size(); ++n) {
+            Scene s(with_header);
+            const Program_run r = s.run(script.substr(0, n));
+            // A prefix that ends inside the last answer still gives a whole
+            // answer: the run then completes, with the DEM of that answer.
+            std::string wrong = stopped_or_correct(s, r, n + 1 == script.size() ? good : "");
+            if (wrong.empty() && !with_header && r.status != 0 &&
+                fs::exists(s.dir + "strip_c4.txt") && read_file(s.dir + "strip_c4.txt").size() < 10)
+                wrong = "a partial input header was left";
+            t.record("end of input after " + std::to_string(n) + " bytes" +
+                         (with_header ? "" : " (no header)"),
+                     wrong);
+        }
+    }
+}
+
+void bad_number_answers(Tally& t, const std::string& good)
+{
+    // Question k of the script (0-based word index), and the values that it
+    // refuses, after which the right answer follows.
+    const std::vector<std::string> refused = {"text",        "",    "-",    "+", "2147483648",
+                                              "-2147483649", "1.5", "12abc"};
+    const std::vector<std::string> answers = {"maps", "strip", "1", "0", "10", "5"};
+    for (std::size_t q : {2u, 3u, 4u, 5u}) {
+        for (const std::string& bad : refused) {
+            std::string in;
+            for (std::size_t k = 0; k < answers.size(); ++k)
+                in += (k == q ? bad + "\n" : "") + answers[k] + "\n";
+            Scene s;
+            const Program_run r = s.run(in);
+            std::string wrong = r.status == 0 ? (s.dem() == good ? "" : "different DEM")
+                                              : "exit status " + std::to_string(r.status);
+            if (s.temporary_left()) wrong = "temporary file left";
+            t.record("answer '" + bad + "' to question " + std::to_string(q), wrong);
+        }
+    }
+    // Zero and negative values: refused where they make no sense (and the run
+    // goes on with the next answer), taken as typed elsewhere.
+    const std::vector<std::pair<std::size_t, std::string>> signed_values = {
+        {2, "-1"}, {3, "-1"}, {3, "2"}, {4, "0"}, {4, "-10"}, {5, "0"}, {5, "-5"}, {5, "40"}};
+    for (const auto& [q, bad] : signed_values) {
+        std::string in;
+        for (std::size_t k = 0; k < answers.size(); ++k)
+            in += (k == q ? bad + "\n" : "") + answers[k] + "\n";
+        Scene s;
+        const Program_run r = s.run(in);
+        // Taken as typed, the answers shift: the run may write another DEM
+        // or stop, but never half-way.
+        std::string wrong = r.status == 0 ? "" : stopped_cleanly(s, r);
+        if (s.temporary_left()) wrong = "temporary file left";
+        t.record("answer '" + bad + "' to question " + std::to_string(q), wrong);
+    }
+    for (const std::string bad : {"0", "-3"}) {
+        Scene s(false);
+        const Program_run r =
+            s.run("maps\nstrip\n1\n" + bad + "\n12\n" + bad + "\n40\n10\n0\n10\n5\n");
+        t.record("geometry answer " + bad, r.status == 0 && s.dem() == good ? "" : "not refused");
+    }
+}
+
+void write_failures(Tally& t, const std::string& good)
+{
+    // File-size limits that cut each output at several places.
+    const long long sizes[] = {0, 1, 5, 9, 10, 40, 100, 120, 150, 200, 1000, 1919, 1920, 4096};
+    for (const bool with_header : {true, false})
+        for (long long limit : sizes) {
+            Scene s(with_header);
+            Run_options o;
+            o.input = with_header ? kAnswers : kAnswers_no_header;
+            o.file_size_limit = limit;
+            const Program_run r = s.run(o);
+            std::string wrong = stopped_or_correct(s, r, good);
+            if (wrong.empty() && r.status == 1 &&
+                r.out.find("Cannot write the file") == std::string::npos)
+                wrong = "no write error reported";
+            t.record("file size limit " + std::to_string(limit) +
+                         (with_header ? "" : " (no header)"),
+                     wrong);
+        }
+
+    Scene s;
+    const bool root = geteuid() == 0;
+    const std::string lock = root ? "chattr +i '" + s.dir + "'" : "chmod a-w '" + s.dir + "'";
+    const std::string unlock = root ? "chattr -i '" + s.dir + "'" : "chmod u+w '" + s.dir + "'";
+    if (std::system((lock + " 2>/dev/null").c_str()) == 0) {
+        const Program_run r = s.run(kAnswers);
+        std::system(unlock.c_str());
+        t.record("unwritable folder", stopped_cleanly(s, r));
+    }
+}
+
+void bad_files(Tally& t, const std::string& good)
+{
+    const std::string raster = strip_raster();
+    for (std::size_t keep : {0u, 1u, 4u, 959u, 1919u}) {
+        Scene s(true, raster.substr(0, keep));
+        t.record("raster of " + std::to_string(keep) + " bytes",
+                 stopped_cleanly(s, s.run(kAnswers)));
+    }
+    {
+        Scene s(true, raster + std::string(100, 'x'));
+        const Program_run r = s.run(kAnswers);
+        t.record("raster longer than its header",
+                 r.status == 0 && s.dem() == good ? "" : "not read as its header says");
+    }
+    const struct {
+        const char* name;
+        std::string text;
+        bool asks_pixel_size;
+    } headers[] = {
+        {"header with 0 values", "", false},
+        {"header with 3 values", "12 40 4", true},
+        {"header with 5 values", "12 40 4 100 200", true},
+        {"header with 7 values", "12 40 4 100 200 10 77", false},
+        {"header with CR LF", "12\r\n40\r\n4\r\n100\r\n200\r\n10\r\n", false},
+        {"header with text", "twelve 40 4 100 200 10", false},
+        {"header with zero lines", "0 40 4 100 200 10", false},
+        {"header with huge numbers", "99999999999 40 4 100 200 10", false},
+    };
+    for (const auto& h : headers) {
+        Scene s(true, raster, h.text);
+        // Headers without a pixel size get the question; answer it.
+        const Program_run r =
+            s.run(h.asks_pixel_size ? "maps\nstrip\n1\n10\n0\n10\n5\n" : kAnswers);
+        t.record(h.name, stopped_or_correct(s, r, good));
+    }
+    {
+        // A grid that cannot be allocated: a sparse raster of the full size
+        // and an address-space limit for the child.
+        Scene s(true, "", "100000 100000 4 0 0 10");
+        truncate((s.dir + "strip_c4.raw").c_str(), 100000LL * 100000 * 4);
+        Run_options o;
+        o.input = kAnswers;
+        o.memory_limit = 2LL << 30;
+        const Program_run r = s.run(o);
+        std::string wrong = stopped_cleanly(s, r);
+        if (wrong.empty() && r.out.find("Not enough memory") == std::string::npos)
+            wrong = "no memory message";
+        t.record("100000 x 100000 grid", wrong);
+    }
+}
+
+void interrupts(Tally& t)
+{
+    // A raster large enough for the stages to take a while.
+    Temp_dir gen;
+    const std::string cmd = std::string(RF_GENERATOR) + " --lines 1500 --cols 1500 --out '" +
+                            gen.path + "/big' >/dev/null";
+    if (std::system(cmd.c_str()) != 0) {
+        t.record("generate a large raster", "contour_gen failed");
+        return;
+    }
+    const std::string big = read_file(gen.path + "/big_c4.raw");
+    const std::string big_header = read_file(gen.path + "/big_c4.txt");
+    const struct {
+        const char* stage;
+        const char* seen;
+    } moments[] = {{"dilation", "Iterative process number 2 "},
+                   {"smoothing", "Size of the window smoothing"}};
+    for (const auto& m : moments)
+        for (int sig : {SIGINT, SIGTERM}) {
+            Scene s(true, big, big_header);
+            Run_options o;
+            o.input = "maps\nstrip\n1\n0\n10\n5\n";
+            o.signal_after = m.seen;
+            o.signal_to_send = sig;
+            const Program_run r = s.run(o);
+            std::string wrong;
+            if (r.status == 0) {
+                if (s.temporary_left() || s.dem().size() != 1500u * 1500u * 4u)
+                    wrong = "completed without a complete DEM";
+            } else {
+                wrong = stopped_cleanly(s, r);
+                if (wrong.empty() && r.out.find("Interrupted") == std::string::npos)
+                    wrong = "no interruption message";
+            }
+            const std::string name =
+                std::string(sig == SIGINT ? "SIGINT" : "SIGTERM") + " during the " + m.stage;
+            t.record(name, wrong);
+            std::printf("%s: %s\n", name.c_str(),
+                        r.status == 0 ? "the run had completed" : "the run stopped");
+        }
+}
+
+} // namespace
+
+int main()
+{
+    Tally t;
+    const std::string good = clean_dem();
+    end_of_input(t, good);
+    bad_number_answers(t, good);
+    write_failures(t, good);
+    bad_files(t, good);
+    interrupts(t);
+    std::printf("fault injection: %d faults and bad inputs tried, %d ended as they should with "
+                "nothing lost\n",
+                t.tried, t.good);
+    std::printf("%d passed, %d failed\n", t.good, t.tried - t.good);
+    return t.good == t.tried ? 0 : 1;
+}
