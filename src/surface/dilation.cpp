@@ -4,9 +4,11 @@
 #include "surface/surface.h"
 
 // Each pass announces itself after reporting the count of the pass before it;
-// the count of the last pass, always 0, is never shown.
+// the count of the last pass, always 0, is never shown. The passes share one
+// working storage, so that each starts from what the one before left.
 void dilation(Program_state& s)
 {
+    Dilation_work w;
     s.modif = 1;
     int lco = 0;
     while (s.modif > 0) {
@@ -14,6 +16,6 @@ void dilation(Program_state& s)
         s.modif = 0;
         ++lco;
         say("\n\n\tIterative process number %d ", lco);
-        gonflette(s);
+        gonflette(s, w);
     }
 }

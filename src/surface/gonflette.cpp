@@ -1,51 +1,163 @@
 // One contour dilation pass: grow every level over the empty pixels, then
 // insert a mid-level contour on the lower side of each border between levels.
+//
+// The growth sweeps advance every front by one pixel per sweep, so they build
+// the grown grid layer by layer: layer 0 is the levels of itab; layer 1 the
+// empty pixels with a line or column neighbour in layer 0, each taking the
+// lowest of those; layer n >= 2 the pixels not reached before with any of
+// their eight neighbours in layers 0 to n - 1, each taking the lowest of
+// those. Here the layers are grown from a frontier instead of full sweeps.
+//
+// From one pass to the next only the pixels just inserted change: they join
+// layer 0. Layers can then only shrink, and a pixel's layer and level depend
+// only on its neighbours of lower layers. So a pass walks the layers in
+// increasing order and recomputes only the neighbours of pixels whose layer
+// or level has just changed; when a pixel comes out unchanged the change
+// stops there. The marks are then recomputed only on and beside the pixels
+// whose level changed, and only there can a mark fall on an empty pixel: an
+// unchanged mark was inserted, if it could be, by the pass before.
 #include "control/program_state.h"
 #include "surface/surface.h"
 #include "surface/window.h"
 
+#include <cassert>
+#include <climits>
 #include <cstdint>
+#include <stdexcept>
 
 namespace {
 
 // Start of the minimum search: levels are expected to lie below it.
 constexpr int kNo_level_yet = 99999999;
 
-// One growth sweep: every empty pixel of itab2 with a filled neighbour in the
-// window takes, in itab1, the lowest of those neighbours. Reads only itab2, so
-// a pixel filled by this sweep counts for its neighbours from the next sweep on.
-void grow(Program_state& s, bool cross_only)
+// The word kept per pixel in Dilation_work::layer: the layer in the low bits,
+// then two flags.
+constexpr std::uint32_t kLayer_mask = (1u << 29) - 1;
+// Layer of a pixel that no level has reached (all of them before the first pass).
+constexpr std::uint32_t kUnreached = kLayer_mask;
+// Its grown level changed in this pass; the marks around it are still to redo.
+constexpr std::uint32_t kKept = 1u << 29;
+// It waits in the ring for its layer to come, or is a new level of itab.
+constexpr std::uint32_t kPending = 1u << 30;
+
+struct Pixel {
+    int i;
+    int j;
+};
+
+Pixel pixel_at(const Program_state& s, std::int32_t p) { return {p / s.nb_col, p % s.nb_col}; }
+
+std::int32_t index_of(const Program_state& s, int i, int j) { return i * s.nb_col + j; }
+
+std::uint32_t layer_of(const Dilation_work& w, std::int32_t p) { return w.layer[p] & kLayer_mask; }
+
+void enqueue(Dilation_work& w, std::int32_t p)
 {
-    for (int i = 0; i < s.nb_lig; ++i)
-        for (int j = 0; j < s.nb_col; ++j) {
-            if (s.itab2[i][j] != NO_DATA) continue;
-            int ico = 0;
-            int alti = kNo_level_yet;
-            for (const Window_position& p : kWindow) {
-                const int k = i + p.dk;
-                const int l = j + p.dl;
-                if ((cross_only && !p.in_cross) || !inside(s, k, l)) continue;
-                const int alt_prov = s.itab2[k][l];
-                if (alt_prov == NO_DATA) continue;
-                ++ico;
-                if (alt_prov < alti) alti = alt_prov;
-            }
-            if (ico > 0) s.itab1[i][j] = alti;
-        }
+    w.layer[p] |= kPending;
+    w.ring.push(p);
 }
 
-// Copies into itab2 the pixels that the last sweep filled in itab1, leaving
-// the two grids identical; returns how many were copied.
-int merge(Program_state& s)
+// Which neighbours of a pixel a change reaches.
+enum class Around { cross, diagonal, all };
+
+// Queues for layer t + 1 the neighbours of a pixel of layer t whose layer or
+// level just changed: only those can change in turn. A neighbour of layer t
+// or lower is final; one already queued waits in layer t + 1 (or in layer t,
+// which it then belongs to). Each pixel thus enters the ring at most once per
+// pass.
+void enqueue_neighbours(const Program_state& s, Dilation_work& w, Pixel q, std::uint32_t t,
+                        Around around)
 {
-    int copied = 0;
-    for (int i = 0; i < s.nb_lig; ++i)
-        for (int j = 0; j < s.nb_col; ++j)
-            if (s.itab1[i][j] != NO_DATA && s.itab2[i][j] == NO_DATA) {
-                s.itab2[i][j] = s.itab1[i][j];
-                ++copied;
-            }
-    return copied;
+    for (const Window_position& pos : kWindow) {
+        const int k = q.i + pos.dk;
+        const int l = q.j + pos.dl;
+        if ((pos.dk == 0 && pos.dl == 0) || !inside(s, k, l)) continue;
+        if ((around == Around::cross && !pos.in_cross) ||
+            (around == Around::diagonal && pos.in_cross))
+            continue;
+        const std::int32_t x = index_of(s, k, l);
+        const std::uint32_t word = w.layer[x];
+        if ((word & kPending) != 0 || (word & kLayer_mask) <= t) continue;
+        enqueue(w, x);
+    }
+}
+
+// The level that the growth sweep of layer t (>= 1) gives pixel q: the lowest
+// of its neighbours already reached, those along its line and column only for
+// t = 1. Every pixel of a layer below t is final when layer t is grown, and no
+// other counts.
+int grown_level(const Program_state& s, const Dilation_work& w, Pixel q, std::uint32_t t)
+{
+    int ico = 0;
+    int alti = kNo_level_yet;
+    for (const Window_position& pos : kWindow) {
+        const int k = q.i + pos.dk;
+        const int l = q.j + pos.dl;
+        if ((t == 1 && !pos.in_cross) || !inside(s, k, l)) continue;
+        if (layer_of(w, index_of(s, k, l)) >= t) continue;
+        ++ico;
+        const int alt_prov = s.itab2[k][l];
+        if (alt_prov < alti) alti = alt_prov;
+    }
+    // The pixel that queued q is one of them.
+    assert(ico > 0);
+    return alti;
+}
+
+// Where the pixels whose level changed go: ring slots from the head the pass
+// started with, behind the frontier as it advances.
+struct Kept {
+    std::size_t end;
+    std::size_t count;
+};
+
+// Grows the `count` pixels queued for layer t, each queued by a neighbour of
+// layer t - 1 that changed (for t = 0, the new levels of itab), so each
+// belongs to layer t unless it already lay lower. A pixel whose layer or level
+// changes passes the change on to its neighbours; the new levels only to
+// those along their line and column, as the first growth sweep reads no
+// other. New levels are all kept, so that they lead the kept pixels.
+void grow_layer(Program_state& s, Dilation_work& w, std::uint32_t t, std::size_t count, Kept& kept)
+{
+    for (std::size_t n = 0; n < count; ++n) {
+        const std::int32_t p = w.ring.pop();
+        w.layer[p] &= ~kPending;
+        if (layer_of(w, p) < t) continue;
+        const Pixel q = pixel_at(s, p);
+        const int level = t == 0 ? s.itab[q.i][q.j] : grown_level(s, w, q, t);
+        const bool level_changed = t == 0 || s.itab2[q.i][q.j] != level;
+        if (!level_changed && layer_of(w, p) == t) continue;
+
+        w.layer[p] = t | (level_changed ? kKept : 0u);
+        s.itab2[q.i][q.j] = level;
+        if (level_changed) {
+            w.ring.slots[kept.end] = p;
+            kept.end = w.ring.wrap(kept.end + 1);
+            ++kept.count;
+        }
+        enqueue_neighbours(s, w, q, t, t == 0 ? Around::cross : Around::all);
+    }
+}
+
+// Grows itab2 from the new levels of itab waiting in the ring to the whole
+// grid, layer by layer; returns the number of pixels whose level changed,
+// left in the ring slots from its former head on. No more entries pass
+// through the ring than it has slots, so the frontier never runs into them.
+std::size_t grow(Program_state& s, Dilation_work& w)
+{
+    const std::size_t first = w.ring.head;
+    const std::size_t sources = w.ring.size;
+    Kept kept{first, 0};
+    grow_layer(s, w, 0, sources, kept);
+    grow_layer(s, w, 1, w.ring.size, kept);
+    // A pixel touching a new level only diagonally is reached in the second
+    // growth sweep, as soon as layer 1 is known not to hold it.
+    for (std::size_t n = 0; n < sources; ++n) {
+        const std::int32_t p = w.ring.slots[w.ring.wrap(first + n)];
+        enqueue_neighbours(s, w, pixel_at(s, p), 1, Around::diagonal);
+    }
+    for (std::uint32_t t = 2; !w.ring.empty(); ++t) grow_layer(s, w, t, w.ring.size, kept);
+    return kept.count;
 }
 
 // Level halfway between two levels, rounded half up through a double; a whole
@@ -57,68 +169,119 @@ int midpoint(int ival2, int alt_prov)
     return static_cast<int>(static_cast<double>(sum) * 0.5 + 0.5);
 }
 
-// Marks in itab1 every pixel of the grown grid that has a strictly higher
-// cross neighbour with the midpoint between the two; every other pixel gets
-// NO_DATA. Of several higher neighbours the last in visiting order is the
-// partner, neither the highest nor the lowest.
-void mark(Program_state& s)
+// The mark of (i, j) in the grown grid: the midpoint with its strictly higher
+// cross neighbour, the last in visiting order when several are higher (neither
+// the highest nor the lowest); NO_DATA when none is higher.
+int mark_of(const Program_state& s, int i, int j)
 {
+    const int ival2 = s.itab2[i][j];
+    int ico = 0;
+    int alt_prov = 0;
+    for (const Window_position& pos : kWindow) {
+        const int k = i + pos.dk;
+        const int l = j + pos.dl;
+        if (!pos.in_cross || !inside(s, k, l)) continue;
+        if (s.itab2[k][l] > ival2) {
+            ++ico;
+            alt_prov = s.itab2[k][l];
+        }
+    }
+    return ico > 0 ? midpoint(ival2, alt_prov) : NO_DATA;
+}
+
+// Writes the mark of (i, j) into itab1, and into itab when it falls on an
+// empty pixel; such a pixel is counted in modif and queued as a new level for
+// the next pass. A mark equal to NO_DATA cannot be told from no mark and is
+// not inserted.
+void mark_and_insert(Program_state& s, Dilation_work& w, int i, int j)
+{
+    const int mark = mark_of(s, i, j);
+    s.itab1[i][j] = mark;
+    if (mark == NO_DATA || s.itab[i][j] != NO_DATA) return;
+    s.itab[i][j] = mark;
+    ++s.modif;
+    enqueue(w, index_of(s, i, j));
+}
+
+// Marks every pixel, in one scan; cheaper than the neighbourhoods when most
+// levels changed. Leaves in the ring only the pixels inserted.
+void mark_all(Program_state& s, Dilation_work& w)
+{
+    w.ring.head = 0;
+    w.ring.size = 0;
     for (int i = 0; i < s.nb_lig; ++i)
         for (int j = 0; j < s.nb_col; ++j) {
-            const int ival2 = s.itab2[i][j];
-            int ico = 0;
-            int alt_prov = 0;
-            for (const Window_position& p : kWindow) {
-                const int k = i + p.dk;
-                const int l = j + p.dl;
-                if (!p.in_cross || !inside(s, k, l)) continue;
-                if (s.itab2[k][l] > ival2) {
-                    ++ico;
-                    alt_prov = s.itab2[k][l];
-                }
-            }
-            s.itab1[i][j] = ico > 0 ? midpoint(ival2, alt_prov) : NO_DATA;
+            w.layer[index_of(s, i, j)] &= ~kKept;
+            mark_and_insert(s, w, i, j);
         }
 }
 
-// Writes into itab the marks that fall on its empty pixels; returns how many.
-// A mark equal to NO_DATA cannot be told from no mark and is not inserted.
-int insert(Program_state& s)
+// Marks again each of the `kept` pixels whose level changed, recorded in the
+// ring from slot `first`, and its cross neighbours, whose marks read its
+// level. A neighbour that is itself still to be taken is left for its turn,
+// so that no pixel is both waiting there and queued as inserted: the ring then
+// holds at most one entry per pixel. Leaves in the ring only the pixels
+// inserted.
+void mark_around(Program_state& s, Dilation_work& w, std::size_t first, std::size_t kept)
 {
-    int inserted = 0;
+    w.ring.head = first;
+    w.ring.size = kept;
+    for (std::size_t n = 0; n < kept; ++n) {
+        const std::int32_t p = w.ring.pop();
+        w.layer[p] &= ~kKept;
+        const Pixel q = pixel_at(s, p);
+        for (const Window_position& pos : kWindow) {
+            const int k = q.i + pos.dk;
+            const int l = q.j + pos.dl;
+            if (!pos.in_cross || !inside(s, k, l)) continue;
+            if ((w.layer[index_of(s, k, l)] & kKept) != 0) continue;
+            mark_and_insert(s, w, k, l);
+        }
+    }
+}
+
+// Fills w for the first pass: nothing reached yet, no mark, and every level
+// of itab waiting as new.
+void start(Program_state& s, Dilation_work& w)
+{
+    const long long pixels = static_cast<long long>(s.nb_lig) * s.nb_col;
+    if (pixels > INT32_MAX || s.nb_lig >= static_cast<int>(kUnreached) ||
+        s.nb_col >= static_cast<int>(kUnreached))
+        throw std::length_error("the dilation cannot index a grid of this size");
+    w.layer.assign(static_cast<std::size_t>(pixels), kUnreached);
+    w.ring.reset(static_cast<std::size_t>(pixels));
     for (int i = 0; i < s.nb_lig; ++i)
-        for (int j = 0; j < s.nb_col; ++j)
-            if (s.itab1[i][j] != NO_DATA && s.itab[i][j] == NO_DATA) {
-                s.itab[i][j] = s.itab1[i][j];
-                ++inserted;
-            }
-    return inserted;
+        for (int j = 0; j < s.nb_col; ++j) {
+            s.itab2[i][j] = NO_DATA;
+            s.itab1[i][j] = NO_DATA;
+            if (s.itab[i][j] != NO_DATA) enqueue(w, index_of(s, i, j));
+        }
+    w.started = true;
 }
 
 } // namespace
 
-// Before: itab holds levels and NO_DATA. After: itab2 is the grown grid
-// (entirely filled, or entirely NO_DATA when itab holds no level), itab1 the
-// marks, itab has gained modif pixels, nb_pix_mod is 0.
+// Before: itab holds levels and NO_DATA; w is fresh, or was last used by the
+// pass before on these grids. After: itab2 is the grown grid (entirely
+// filled, or entirely NO_DATA when itab holds no level), itab1 the marks, itab
+// has gained modif pixels, which wait in w as the next pass's new levels;
+// nb_pix_mod is 0.
+void gonflette(Program_state& s, Dilation_work& w)
+{
+    if (!w.started) start(s, w);
+    const std::size_t first = w.ring.head;
+    const std::size_t kept = grow(s, w);
+    s.modif = 0;
+    // Beyond a quarter of the grid, one scan costs less than the neighbourhoods.
+    if (kept > w.layer.size() / 4)
+        mark_all(s, w);
+    else
+        mark_around(s, w, first, kept);
+    s.nb_pix_mod = 0;
+}
+
 void gonflette(Program_state& s)
 {
-    s.nb_pix_mod = 1;
-    for (int i = 0; i < s.nb_lig; ++i)
-        for (int j = 0; j < s.nb_col; ++j) {
-            s.itab1[i][j] = s.itab[i][j];
-            s.itab2[i][j] = s.itab[i][j];
-        }
-
-    // The first step grows along lines and columns only, so that a pixel
-    // touched only diagonally waits for the second sweep.
-    grow(s, true);
-    merge(s);
-    while (s.nb_pix_mod > 0) {
-        s.nb_pix_mod = 0;
-        grow(s, false);
-        s.nb_pix_mod += merge(s);
-    }
-
-    mark(s);
-    s.modif = insert(s);
+    Dilation_work w;
+    gonflette(s, w);
 }

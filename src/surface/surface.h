@@ -5,8 +5,10 @@
 #pragma once
 
 #include "control/program_state.h"
+#include "surface/pixel_ring.h"
 
 #include <cstdint>
+#include <vector>
 
 // One altitude to its Scaled altitude: v / equid * 512 in extended precision,
 // rounded to a 32-bit float, truncated toward zero. Needs equid > 0 and a
@@ -23,20 +25,53 @@ void scale_back(Program_state& s, int equid);
 // Changes itab2 and itab1: both become copies of itab.
 void copy_surface(Program_state& s);
 
+// Working storage that the dilation passes carry from one pass to the next,
+// two int grids' worth, so that a pass revisits only what the pixels inserted
+// by the pass before can change:
+// - layer: for every pixel, its growth layer in the last grown grid (0 for a
+//   level of itab, 1 for a pixel reached along a line or column in the first
+//   growth sweep, n for one reached in sweep n) and two flags used within a
+//   pass;
+// - ring: between passes, the pixels that the last pass inserted into itab;
+//   within a pass, the frontier of the growth and the pixels whose grown
+//   level changed.
+// Empty (started false) until the first pass fills it from itab. It stays
+// valid only while itab, itab1 and itab2 change through the passes that use
+// it; any other change needs a fresh one.
+struct Dilation_work {
+    std::vector<std::uint32_t> layer;
+    Pixel_ring ring;
+    bool started = false;
+};
+
 // One contour dilation pass. Changes itab2 (grown grid), itab1 (marks),
 // itab (gains the inserted mid-level pixels, only where it was NO_DATA),
-// modif (pixels inserted) and nb_pix_mod (0 on return).
+// modif (pixels inserted) and nb_pix_mod (0 on return). Grows from scratch,
+// with working storage of its own. Throws std::length_error for a grid of
+// 2^31 pixels or more, or with a side of 2^29 - 1 or more, and std::bad_alloc
+// when the working storage cannot be allocated.
 void gonflette(Program_state& s);
+
+// The same pass, with working storage kept from the pass before: the first
+// call with a fresh `w` grows from scratch, every later one starts from the
+// grown grid and marks left by the last and from the pixels it inserted, and
+// costs in proportion to the pixels whose grown level or mark changes. Same
+// results, and the same exceptions, as gonflette(s).
+void gonflette(Program_state& s, Dilation_work& w);
 
 // The dilation loop: passes of gonflette, with their console lines, until a
 // pass inserts nothing. Changes what gonflette changes; modif is 0 on return.
+// Throws what gonflette throws.
 void dilation(Program_state& s);
 
 // Residual gap filling, in place on itab: sweeps that give each empty pixel
 // the rounded mean of its filled line and column neighbours, until a sweep
 // fills nothing. Changes itab and nb_pix_mod (0 on return). A mean that comes
 // out as NO_DATA is written as -99998, so that its pixel reads as filled and
-// the sweeps come to an end.
+// the sweeps come to an end. Only the first sweep scans the whole grid; the
+// later ones visit only the pixels they can fill. Throws std::length_error
+// for a grid of 2^31 pixels or more and std::bad_alloc when its working
+// storage (one int per pixel) cannot be allocated.
 void gap_filling(Program_state& s);
 
 // n! in extended precision; 0 for negative n.
