@@ -255,6 +255,7 @@ struct Relief_view {
     bool has_empty = true;                  // NO_DATA pixels are empty (32-bit runs)
     double dx = 1;                          // ground width of a cell
     double dy = 1;                          // ground height of a cell
+    double zfactor = 1;                     // vertical exaggeration of the hillshade
     const std::uint8_t* contours = nullptr; // nb_lig * nb_col flags, or null
 };
 
@@ -282,6 +283,10 @@ void ramp_colour(double t, std::uint8_t rgb[3]);
 // it when given, and a legend of the range at the right when the image is
 // tall enough for it.
 Rgba_image render_relief(const Relief_view& v, int step, const Altitude_range& range);
+// The vertical exaggeration that makes a relief of `span` over a ground
+// diagonal of `diagonal` readable in the hillshade: none for steep ground,
+// up to 50 times for gentle hills.
+double auto_zfactor(double span, double diagonal);
 // Ground size of a cell of `geo`, in metres for a geographic CRS (taken at
 // the grid's centre, whose line and column are given).
 void ground_cell_size(const Georef& geo, double centre_line, double centre_col, double& dx,

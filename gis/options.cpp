@@ -120,6 +120,21 @@ double positive_real_argument(const std::string& cmd, const char* opt, const cha
     return v;
 }
 
+// The long options that `seen` ("--c" or "--c=5") abbreviates, each after a
+// space, to tell an ambiguous abbreviation from an unknown option.
+std::string long_options_starting(const std::vector<option>& longs, const char* seen)
+{
+    std::string word = seen;
+    if (word.rfind("--", 0) != 0) return "";
+    word = word.substr(2, word.find('=') == std::string::npos ? std::string::npos
+                                                              : word.find('=') - 2);
+    std::string found;
+    for (const option& o : longs)
+        if (o.name && std::strncmp(o.name, word.c_str(), word.size()) == 0)
+            found += std::string(" '--") + o.name + "'";
+    return found;
+}
+
 // Applies one option of a command to `cli`.
 void apply_option(Cli& cli, const std::string& cmd, int code, const char* arg)
 {
@@ -261,6 +276,10 @@ Cli parse_command_line(int argc, char** argv)
         const char* seen = args[static_cast<std::size_t>(optind - 1)];
         if (code == '?') {
             if (optopt != 0 && optopt < 256) usage_fail(cmd, "invalid option -- '%c'", optopt);
+            const std::string choices = long_options_starting(spec.longs, seen);
+            if (choices.find(' ', 1) != std::string::npos)
+                usage_fail(cmd, "option '%s' is ambiguous; possibilities:%s", seen,
+                           choices.c_str());
             usage_fail(cmd, "unrecognized option '%s'", seen);
         }
         if (code == ':') {

@@ -169,6 +169,13 @@ void ramp_colour(double t, std::uint8_t rgb[3])
     for (int c = 0; c < 3; ++c) rgb[c] = channel(a.rgb[c] + f * (b.rgb[c] - a.rgb[c]));
 }
 
+double auto_zfactor(double span, double diagonal)
+{
+    // A relief of a twentieth of the diagonal reads well unexaggerated.
+    if (!(span > 0) || !(diagonal > 0)) return 1;
+    return std::clamp(diagonal / span / 20.0, 1.0, 50.0);
+}
+
 Rgba_image render_relief(const Relief_view& v, int step, const Altitude_range& range)
 {
     step = std::max(step, 1);
@@ -189,7 +196,7 @@ Rgba_image render_relief(const Relief_view& v, int step, const Altitude_range& r
     Canvas cv{img};
 
     const double span = static_cast<double>(range.max) - range.min;
-    const double ex = 8.0 * v.dx * step, ny = 8.0 * v.dy * step;
+    const double ex = 8.0 * v.dx * step / v.zfactor, ny = 8.0 * v.dy * step / v.zfactor;
     for (int r = 0; r < h; ++r)
         for (int c = 0; c < w; ++c) {
             const int i = r * step, j = c * step;

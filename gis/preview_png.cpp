@@ -37,6 +37,9 @@ void write_preview(const Relief_view& v, const Georef& geo, const std::string& p
     const int step = (side + kPreview_side - 1) / kPreview_side;
     Relief_view view = v;
     ground_cell_size(geo, v.nb_lig / 2.0, v.nb_col / 2.0, view.dx, view.dy);
+    if (range.any)
+        view.zfactor = auto_zfactor(static_cast<double>(range.max) - range.min,
+                                    std::hypot(view.dx * v.nb_col, view.dy * v.nb_lig));
     const Rgba_image img = render_relief(view, step, range);
 
     GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
@@ -61,6 +64,9 @@ void write_preview(const Relief_view& v, const Georef& geo, const std::string& p
     ds->SetMetadataItem("ALTITUDE_MIN", range.any ? std::to_string(range.min).c_str() : "");
     ds->SetMetadataItem("ALTITUDE_MAX", range.any ? std::to_string(range.max).c_str() : "");
     ds->SetMetadataItem("ALTITUDE_RANGE", range_text.c_str());
+    char zf[32];
+    std::snprintf(zf, sizeof zf, "%.3g", view.zfactor);
+    ds->SetMetadataItem("VERTICAL_EXAGGERATION", zf);
     if (step > 1) ds->SetMetadataItem("CELLS_PER_PIXEL", std::to_string(step).c_str());
 
     CPLStringList options;
