@@ -15,6 +15,8 @@ run_suite() {
   cmake --build "$dir" -j"$jobs"
   echo "== tests $(basename "$dir")"
   ctest --test-dir "$dir" -j"$jobs" --output-on-failure
+  # The fault-injection suite's summary, from the test log.
+  grep -h -E "^(fault injection:|SIG)" "$dir/Testing/Temporary/LastTest.log" || true
 }
 
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
