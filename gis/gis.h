@@ -45,17 +45,23 @@ struct Georef {
 
 // A file written under a temporary name beside its final one: publish()
 // renames it over the final name once complete; a file never published is
-// removed, so that a failed command leaves no half-written file behind.
+// removed, so that a failed command leaves no half-written file behind. An
+// interrupted command removes it too (see install_interrupt_cleanup).
 struct Staged_file {
     std::string final_path;
     std::string temp_path;
     bool published = false;
+    int slot = -1; // its entry in the table the signal handler reads
     explicit Staged_file(std::string path);
     ~Staged_file();
     Staged_file(const Staged_file&) = delete;
     Staged_file& operator=(const Staged_file&) = delete;
     void publish();
 };
+
+// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of every
+// Staged_file not yet published and end the command with exit status 1.
+void install_interrupt_cleanup();
 
 // ---- Command lines --------------------------------------------------------
 

@@ -20,6 +20,7 @@ int run(int argc, char** argv)
         return 0;
     }
     progress_enable(!cli.quiet);
+    install_interrupt_cleanup();
     gdal_start();
     if (cli.command == Command::import) run_import(cli);
     if (cli.command == Command::build) run_build(cli);

@@ -336,6 +336,81 @@ void interrupts(Tally& t)
         }
 }
 
+#ifdef RF_GIS_BINARY
+// The GIS tool: bad contour files, a failing output and interrupts. Each
+// must end with a message on standard error and exit status 1, no temporary
+// file, and an earlier GeoTIFF of the same name as it was.
+void gis_faults(Tally& t)
+{
+    const std::string sample_path =
+        std::string(RF_SOURCE_DIR) + "/data/sample_vector/hills_contours.geojson";
+    const std::string sample = read_file(sample_path);
+    Temp_dir d;
+    const std::string dir = d.path + "/";
+    std::string half = sample;
+    half.replace(half.find("\"ELEV\": 180.0"), 14, "\"ELEV\": 180.5");
+    write_file(dir + "half.geojson", half);
+    write_file(dir + "empty.geojson",
+               "{\"type\": \"FeatureCollection\", \"name\": \"nothing\", \"features\": []}\n");
+    // A raster that GDAL reads but that has no place on the ground.
+    write_file(dir + "plain.pgm", std::string("P5\n4 3\n255\n") + std::string(12, '\x64'));
+    const std::string earlier = "earlier GeoTIFF";
+    const std::string out = dir + "out/dem.tif";
+
+    const auto run_gis = [&](std::vector<std::string> args, Run_options o) {
+        write_file(out, earlier);
+        const Program_run r = run_program(RF_GIS_BINARY, args, o);
+        std::string wrong;
+        if (r.signal)
+            wrong = "ended by signal " + std::to_string(r.signal);
+        else if (r.status != 1)
+            wrong = "exit status " + std::to_string(r.status);
+        else if (r.err.find("relief_forge_gis") == std::string::npos)
+            wrong = "no message on standard error";
+        for (const std::string& f : list_dir(dir + "out"))
+            if (f.find(".tmp") != std::string::npos) wrong = "temporary file left";
+        if (read_file(out) != earlier) wrong = "earlier GeoTIFF changed";
+        return wrong;
+    };
+    const std::vector<std::string> grid = {"--cell", "25", "-e", "10", "--out", out};
+    const auto with = [&](std::vector<std::string> head) {
+        head.insert(head.end(), grid.begin(), grid.end());
+        return head;
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+    } cases[] = {
+        {"gis: missing contour file", with({"build", dir + "none.gpkg"})},
+        {"gis: layer without the attribute", with({"build", sample_path, "-a", "HOEHE"})},
+        {"gis: empty layer", with({"build", dir + "empty.geojson"})},
+        {"gis: non-integer elevation", with({"build", dir + "half.geojson"})},
+        {"gis: raster without georeferencing",
+         {"build", dir + "plain.pgm", "-e", "10", "--out", out}},
+        {"gis: unknown option", with({"build", sample_path, "--frobnicate"})},
+        {"gis: equidistance zero", {"build", sample_path, "--cell", "25", "-e", "0", "--out", out}},
+    };
+    for (const auto& c : cases) t.record(c.name, run_gis(c.args, Run_options{}));
+
+    for (long long limit : {0LL, 100LL, 10000LL}) {
+        Run_options o;
+        o.file_size_limit = limit;
+        t.record("gis: file size limit " + std::to_string(limit),
+                 run_gis(with({"build", sample_path, "-q"}), o));
+    }
+    for (int sig : {SIGINT, SIGTERM}) {
+        Run_options o;
+        o.signal_after = "dilation: pass";
+        o.signal_to_send = sig;
+        // Fine cells make the run long enough to be interrupted.
+        const std::string wrong =
+            run_gis({"build", sample_path, "--cell", "5", "-e", "10", "-s", "5", "--out", out}, o);
+        t.record(std::string("gis: ") + (sig == SIGINT ? "SIGINT" : "SIGTERM") + " during a build",
+                 wrong);
+    }
+}
+#endif
+
 } // namespace
 
 int main()
@@ -347,6 +422,9 @@ int main()
     write_failures(t, good);
     bad_files(t, good);
     interrupts(t);
+#ifdef RF_GIS_BINARY
+    gis_faults(t);
+#endif
     std::printf("fault injection: %d faults and bad inputs tried, %d ended as they should with "
                 "nothing lost\n",
                 t.tried, t.good);

@@ -89,7 +89,9 @@ Program_run run_program(const std::string& binary, const std::vector<std::string
             }
             (k == 0 ? r.out : r.err).append(buf, static_cast<std::size_t>(n));
         }
-        if (in_open && !signalled && r.out.find(options.signal_after) != std::string::npos) {
+        if (in_open && !signalled &&
+            (r.out.find(options.signal_after) != std::string::npos ||
+             r.err.find(options.signal_after) != std::string::npos)) {
             if (options.signal_to_send) kill(pid, options.signal_to_send);
             signalled = true;
             close(in_pipe[1]);

@@ -19,7 +19,7 @@ struct Run_options {
     long long file_size_limit = -1; // RLIMIT_FSIZE in bytes (SIGXFSZ ignored)
     long long memory_limit = -1;    // RLIMIT_AS in bytes
     // When set, the standard input stays open after `input` until the output
-    // contains this text; then `signal_to_send` is sent and the input closed.
+    // or the error output contains this text; then `signal_to_send` is sent and the input closed.
     std::string signal_after;
     int signal_to_send = 0;
 };
