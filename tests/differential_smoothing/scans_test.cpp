@@ -1,6 +1,6 @@
-// The conversions, the copy and the range scan, shared among the cores,
-// against one-thread sweeps, on grids small enough for one worker and large
-// enough for several.
+// The conversions and the copy, shared among the cores, and the range scan
+// with its four running ranges, against one-thread sweeps, on grids small
+// enough for one worker and large enough for several.
 #include "differential_smoothing/plain_stages.h"
 #include "differential_smoothing/random_grids.h"
 #include "surface/surface.h"
@@ -65,7 +65,7 @@ Scan scan(const Rows& rows, int min, int max, void (*stage)(int*, int*, int**, i
     return {min, max, console.text()};
 }
 
-TEST(ParallelRangeScan, EqualsTheOneThreadSweep)
+TEST(FastRangeScan, EqualsTheOneThreadSweep)
 {
     std::uint64_t seed = 6160;
     for (const Shape& sh : kShapes)
@@ -85,7 +85,7 @@ TEST(ParallelRangeScan, EqualsTheOneThreadSweep)
         }
 }
 
-TEST(ParallelRangeScan, NoLinesLeavesTheStartValues)
+TEST(FastRangeScan, NoLinesLeavesTheStartValues)
 {
     int min = 1000000, max = 0;
     Console_capture console;
