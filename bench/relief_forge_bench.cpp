@@ -89,7 +89,7 @@ bool parse_args(int argc, char** argv, Options& o)
 struct Timed {
     double seconds = 0;
     std::string console;
-    // The passes of a dilation: start and end times, inserted pixels.
+    // The passes of a dilation: how long each took and the pixels it inserted.
     struct Pass {
         double seconds;
         long long inserted;
@@ -360,9 +360,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "relief_forge_bench: generating a %d x %d contour raster\n", o.size,
                      o.size);
         const std::string raw = generate_contours(dir, o.size, kEquidistance, o.seed);
+        const std::string mesh =
+            o.smoothing_only ? "mesh sizes 3, 5, 9, 17" : "mesh size " + std::to_string(o.mesh);
         std::printf("relief_forge_bench: %d x %d pixels, contour_gen seed %lu, equidistance %d, "
-                    "mesh size %d, %u cores\n",
-                    o.size, o.size, o.seed, kEquidistance, o.mesh,
+                    "%s, %u cores\n",
+                    o.size, o.size, o.seed, kEquidistance, mesh.c_str(),
                     std::thread::hardware_concurrency());
         status = o.smoothing_only ? run_smoothing(o, raw) : run_stages(o, raw);
     } catch (const std::exception& e) {
