@@ -20,6 +20,7 @@
 #include "surface/surface.h"
 #include "surface/window.h"
 
+#include <array>
 #include <cassert>
 #include <climits>
 #include <cstdint>
@@ -57,48 +58,80 @@ void enqueue(Dilation_work& w, std::int32_t p)
     w.ring.push(p);
 }
 
-// Which neighbours of a pixel a change reaches.
-enum class Around { cross, diagonal, all };
+// A neighbour's position: line i + dk, column j + dl.
+struct Offset {
+    int dk;
+    int dl;
+};
 
-// Queues for layer t + 1 the neighbours of a pixel of layer t whose layer or
-// level just changed: only those can change in turn. A neighbour of layer t
-// or lower is final; one already queued waits in layer t + 1 (or in layer t,
-// which it then belongs to). Each pixel thus enters the ring at most once per
-// pass.
-void enqueue_neighbours(const Program_state& s, Dilation_work& w, Pixel q, std::uint32_t t,
-                        Around around)
+// The positions of the window that `keep` retains, in its visiting order.
+template <std::size_t N, typename Keep> constexpr std::array<Offset, N> window_part(Keep keep)
 {
-    for (const Window_position& pos : kWindow) {
-        const int k = q.i + pos.dk;
-        const int l = q.j + pos.dl;
-        if ((pos.dk == 0 && pos.dl == 0) || !inside(s, k, l)) continue;
-        if ((around == Around::cross && !pos.in_cross) ||
-            (around == Around::diagonal && pos.in_cross))
-            continue;
-        const std::int32_t x = index_of(s, k, l);
-        const std::uint32_t word = w.layer[x];
-        if ((word & kPending) != 0 || (word & kLayer_mask) <= t) continue;
-        enqueue(w, x);
+    std::array<Offset, N> part{};
+    std::size_t n = 0;
+    for (const Window_position& pos : kWindow)
+        if (keep(pos)) part[n++] = {pos.dk, pos.dl};
+    return part;
+}
+
+constexpr auto kLine_and_column =
+    window_part<4>([](const Window_position& p) { return p.in_cross && (p.dk != 0 || p.dl != 0); });
+constexpr auto kDiagonal = window_part<4>([](const Window_position& p) { return !p.in_cross; });
+constexpr auto kAll_eight =
+    window_part<8>([](const Window_position& p) { return p.dk != 0 || p.dl != 0; });
+
+// Calls f(k, l, x) for every neighbour (k, l) of pixel p = q among `part`
+// that lies inside the grid, x being its index. Most pixels are away from
+// the borders and need no test.
+template <std::size_t N, typename F>
+void for_neighbours(const Program_state& s, Pixel q, std::int32_t p,
+                    const std::array<Offset, N>& part, F&& f)
+{
+    const bool interior = q.i > 0 && q.j > 0 && q.i + 1 < s.nb_lig && q.j + 1 < s.nb_col;
+#pragma GCC unroll 8
+    for (const Offset& o : part) {
+        const int k = q.i + o.dk;
+        const int l = q.j + o.dl;
+        if (!interior && !inside(s, k, l)) continue;
+        f(k, l, p + o.dk * s.nb_col + o.dl);
     }
 }
 
-// The level that the growth sweep of layer t (>= 1) gives pixel q: the lowest
-// of its neighbours already reached, those along its line and column only for
-// t = 1. Every pixel of a layer below t is final when layer t is grown, and no
-// other counts.
-int grown_level(const Program_state& s, const Dilation_work& w, Pixel q, std::uint32_t t)
+// Queues for layer t + 1 the neighbours among `part` of pixel p = q, of layer
+// t, whose layer or level just changed: only those can change in turn. A
+// neighbour of layer t or lower is final; one already queued waits in layer
+// t + 1 (or in layer t, which it then belongs to). Each pixel thus enters the
+// ring at most once per pass.
+template <std::size_t N>
+void enqueue_neighbours(const Program_state& s, Dilation_work& w, Pixel q, std::int32_t p,
+                        std::uint32_t t, const std::array<Offset, N>& part)
+{
+    for_neighbours(s, q, p, part, [&](int, int, std::int32_t x) {
+        const std::uint32_t word = w.layer[x];
+        if ((word & kPending) == 0 && (word & kLayer_mask) > t) enqueue(w, x);
+    });
+}
+
+// The level that the growth sweep of layer t (>= 1) gives pixel p = q: the
+// lowest of its neighbours already reached, those along its line and column
+// only for t = 1. Every pixel of a layer below t is final when layer t is
+// grown, and no other counts.
+int grown_level(const Program_state& s, const Dilation_work& w, Pixel q, std::int32_t p,
+                std::uint32_t t)
 {
     int ico = 0;
     int alti = kNo_level_yet;
-    for (const Window_position& pos : kWindow) {
-        const int k = q.i + pos.dk;
-        const int l = q.j + pos.dl;
-        if ((t == 1 && !pos.in_cross) || !inside(s, k, l)) continue;
-        if (layer_of(w, index_of(s, k, l)) >= t) continue;
-        ++ico;
+    // Without branches: which neighbours count follows no pattern to predict.
+    auto count = [&](int k, int l, std::int32_t x) {
+        const bool counted = layer_of(w, x) < t;
         const int alt_prov = s.itab2[k][l];
-        if (alt_prov < alti) alti = alt_prov;
-    }
+        ico += counted;
+        alti = counted && alt_prov < alti ? alt_prov : alti;
+    };
+    if (t == 1)
+        for_neighbours(s, q, p, kLine_and_column, count);
+    else
+        for_neighbours(s, q, p, kAll_eight, count);
     // The pixel that queued q is one of them.
     assert(ico > 0);
     return alti;
@@ -124,7 +157,7 @@ void grow_layer(Program_state& s, Dilation_work& w, std::uint32_t t, std::size_t
         w.layer[p] &= ~kPending;
         if (layer_of(w, p) < t) continue;
         const Pixel q = pixel_at(s, p);
-        const int level = t == 0 ? s.itab[q.i][q.j] : grown_level(s, w, q, t);
+        const int level = t == 0 ? s.itab[q.i][q.j] : grown_level(s, w, q, p, t);
         const bool level_changed = t == 0 || s.itab2[q.i][q.j] != level;
         if (!level_changed && layer_of(w, p) == t) continue;
 
@@ -135,7 +168,10 @@ void grow_layer(Program_state& s, Dilation_work& w, std::uint32_t t, std::size_t
             kept.end = w.ring.wrap(kept.end + 1);
             ++kept.count;
         }
-        enqueue_neighbours(s, w, q, t, t == 0 ? Around::cross : Around::all);
+        if (t == 0)
+            enqueue_neighbours(s, w, q, p, t, kLine_and_column);
+        else
+            enqueue_neighbours(s, w, q, p, t, kAll_eight);
     }
 }
 
@@ -154,7 +190,7 @@ std::size_t grow(Program_state& s, Dilation_work& w)
     // growth sweep, as soon as layer 1 is known not to hold it.
     for (std::size_t n = 0; n < sources; ++n) {
         const std::int32_t p = w.ring.slots[w.ring.wrap(first + n)];
-        enqueue_neighbours(s, w, pixel_at(s, p), 1, Around::diagonal);
+        enqueue_neighbours(s, w, pixel_at(s, p), p, 1, kDiagonal);
     }
     for (std::uint32_t t = 2; !w.ring.empty(); ++t) grow_layer(s, w, t, w.ring.size, kept);
     return kept.count;
@@ -169,38 +205,58 @@ int midpoint(int ival2, int alt_prov)
     return static_cast<int>(static_cast<double>(sum) * 0.5 + 0.5);
 }
 
-// The mark of (i, j) in the grown grid: the midpoint with its strictly higher
-// cross neighbour, the last in visiting order when several are higher (neither
-// the highest nor the lowest); NO_DATA when none is higher.
-int mark_of(const Program_state& s, int i, int j)
+// The mark of pixel j of `line` in the grown grid, between the lines `up`
+// and `down` (nullptr outside the grid): the midpoint with its strictly higher
+// cross neighbour, the last in visiting order (above, left, right, below)
+// when several are higher, neither the highest nor the lowest; NO_DATA when
+// none is higher.
+int mark_of(const int* up, const int* line, const int* down, int j, int nb_col)
 {
-    const int ival2 = s.itab2[i][j];
-    int ico = 0;
+    const int ival2 = line[j];
+    bool higher = false;
     int alt_prov = 0;
-    for (const Window_position& pos : kWindow) {
-        const int k = i + pos.dk;
-        const int l = j + pos.dl;
-        if (!pos.in_cross || !inside(s, k, l)) continue;
-        if (s.itab2[k][l] > ival2) {
-            ++ico;
-            alt_prov = s.itab2[k][l];
+    auto count = [&](int c) {
+        if (c > ival2) {
+            higher = true;
+            alt_prov = c;
         }
-    }
-    return ico > 0 ? midpoint(ival2, alt_prov) : NO_DATA;
+    };
+    if (up) count(up[j]);
+    if (j > 0) count(line[j - 1]);
+    if (j + 1 < nb_col) count(line[j + 1]);
+    if (down) count(down[j]);
+    return higher ? midpoint(ival2, alt_prov) : NO_DATA;
 }
 
-// Writes the mark of (i, j) into itab1, and into itab when it falls on an
-// empty pixel; such a pixel is counted in modif and queued as a new level for
-// the next pass. A mark equal to NO_DATA cannot be told from no mark and is
-// not inserted.
-void mark_and_insert(Program_state& s, Dilation_work& w, int i, int j)
+// Lines i - 1, i and i + 1 of a grid; nullptr for those outside.
+struct Three_lines {
+    const int* up;
+    const int* line;
+    const int* down;
+};
+
+Three_lines lines_around(const Program_state& s, int** grid, int i)
 {
-    const int mark = mark_of(s, i, j);
+    return {i > 0 ? grid[i - 1] : nullptr, grid[i], i + 1 < s.nb_lig ? grid[i + 1] : nullptr};
+}
+
+// Writes the mark of (i, j), given the lines of itab2 around it, into itab1,
+// and into itab when it falls on an empty pixel; such a pixel is counted in
+// modif and queued as a new level for the next pass. A mark equal to NO_DATA
+// cannot be told from no mark and is not inserted.
+void mark_and_insert(Program_state& s, Dilation_work& w, const Three_lines& g, int i, int j)
+{
+    const int mark = mark_of(g.up, g.line, g.down, j, s.nb_col);
     s.itab1[i][j] = mark;
     if (mark == NO_DATA || s.itab[i][j] != NO_DATA) return;
     s.itab[i][j] = mark;
     ++s.modif;
     enqueue(w, index_of(s, i, j));
+}
+
+void mark_and_insert(Program_state& s, Dilation_work& w, int i, int j)
+{
+    mark_and_insert(s, w, lines_around(s, s.itab2, i), i, j);
 }
 
 // Marks every pixel, in one scan; cheaper than the neighbourhoods when most
@@ -209,11 +265,14 @@ void mark_all(Program_state& s, Dilation_work& w)
 {
     w.ring.head = 0;
     w.ring.size = 0;
-    for (int i = 0; i < s.nb_lig; ++i)
+    for (int i = 0; i < s.nb_lig; ++i) {
+        const Three_lines g = lines_around(s, s.itab2, i);
+        std::uint32_t* words = &w.layer[static_cast<std::size_t>(index_of(s, i, 0))];
         for (int j = 0; j < s.nb_col; ++j) {
-            w.layer[index_of(s, i, j)] &= ~kKept;
-            mark_and_insert(s, w, i, j);
+            words[j] &= ~kKept;
+            mark_and_insert(s, w, g, i, j);
         }
+    }
 }
 
 // Marks again each of the `kept` pixels whose level changed, recorded in the
@@ -230,13 +289,10 @@ void mark_around(Program_state& s, Dilation_work& w, std::size_t first, std::siz
         const std::int32_t p = w.ring.pop();
         w.layer[p] &= ~kKept;
         const Pixel q = pixel_at(s, p);
-        for (const Window_position& pos : kWindow) {
-            const int k = q.i + pos.dk;
-            const int l = q.j + pos.dl;
-            if (!pos.in_cross || !inside(s, k, l)) continue;
-            if ((w.layer[index_of(s, k, l)] & kKept) != 0) continue;
-            mark_and_insert(s, w, k, l);
-        }
+        mark_and_insert(s, w, q.i, q.j);
+        for_neighbours(s, q, p, kLine_and_column, [&](int k, int l, std::int32_t x) {
+            if ((w.layer[x] & kKept) == 0) mark_and_insert(s, w, k, l);
+        });
     }
 }
 

@@ -7,33 +7,34 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 struct Pixel_ring {
-    std::vector<std::int32_t> slots;
+    // Left uninitialised: a slot is read only after it is written, and the
+    // pages of a large buffer are not touched before they are needed.
+    std::unique_ptr<std::int32_t[]> slots;
+    std::size_t capacity = 0;
     std::size_t head = 0; // slot of the oldest entry
     std::size_t size = 0; // entries held, from head on
 
     // Empties the queue and gives it room for `capacity` entries.
-    void reset(std::size_t capacity)
+    void reset(std::size_t room)
     {
-        slots.assign(capacity, 0);
+        slots = std::make_unique_for_overwrite<std::int32_t[]>(room);
+        capacity = room;
         head = 0;
         size = 0;
     }
 
     // The slot `slot` stands for, once past the end of the buffer; valid for
     // slot < 2 * capacity.
-    std::size_t wrap(std::size_t slot) const
-    {
-        return slot >= slots.size() ? slot - slots.size() : slot;
-    }
+    std::size_t wrap(std::size_t slot) const { return slot >= capacity ? slot - capacity : slot; }
 
     bool empty() const { return size == 0; }
 
     void push(std::int32_t p)
     {
-        assert(size < slots.size());
+        assert(size < capacity);
         slots[wrap(head + size)] = p;
         ++size;
     }
