@@ -4,7 +4,10 @@
 #include "reference/reference.h"
 #include "surface/surface.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -24,40 +27,44 @@ void expect_same_pass(const Grid_state& got, const Grid_state& want, const char*
 // Runs the reference passes until one inserts nothing, and beside them the
 // passes that carry their work from one pass to the next and the passes that
 // grow from scratch; then one pass more, which must change nothing. Returns
-// the number of passes.
-int compare_passes(const Random_grid& grid)
+// the count of each pass.
+std::vector<int> compare_passes(const Random_grid& grid)
 {
     Grid_state want(grid.rows), carried(grid.rows), scratch(grid.rows);
     Dilation_work w;
-    int passes = 0;
+    std::vector<int> counts;
     for (bool more = true; more;) {
         reference::gonflette(want.s);
         gonflette(carried.s, w);
         gonflette(scratch.s);
-        ++passes;
-        SCOPED_TRACE("pass " + std::to_string(passes));
+        counts.push_back(want.s.modif);
+        SCOPED_TRACE("pass " + std::to_string(counts.size()));
         expect_same_pass(carried, want, "carried work");
         expect_same_pass(scratch, want, "from scratch");
-        if (testing::Test::HasFailure()) return passes;
+        if (testing::Test::HasFailure()) return counts;
         more = want.s.modif > 0;
     }
     gonflette(carried.s, w);
     SCOPED_TRACE("pass after the last");
     expect_same_pass(carried, want, "carried work");
-    return passes;
+    return counts;
 }
 
 TEST(DifferentialDilation, PassByPassOnRandomGrids)
 {
-    int long_runs = 0;
+    int long_tails = 0;
     for (std::uint64_t seed = 1; seed <= kGrids; ++seed) {
         const Random_grid grid = random_grid(seed);
         SCOPED_TRACE(grid.name);
-        if (compare_passes(grid) >= 6) ++long_runs;
+        const std::vector<int> counts = compare_passes(grid);
         ASSERT_FALSE(HasFailure());
+        const auto tiny =
+            std::count_if(counts.begin(), counts.end(), [](int c) { return c > 0 && c <= 3; });
+        if (tiny >= 3) ++long_tails;
     }
-    // The grids must reach the long tails that the carried work is for.
-    EXPECT_GT(long_runs, kGrids / 20);
+    // The grids must reach the long tails of tiny passes that the carried
+    // work is for.
+    EXPECT_GT(long_tails, kGrids / 40);
 }
 
 // Small drawn cases for the ways a change reaches a pixel of a later pass.
