@@ -3,18 +3,18 @@
 //
 // The sweeps are in place, so a sweep fills a pixel exactly when, at its turn,
 // a neighbour is filled: one filled before the sweep, or the pixel above or
-// to the left, filled earlier in the same sweep. Only the first sweep scans
-// the grid. It fills the right and lower neighbours of every filled pixel,
-// which come after it, so from then on the filled pixels reach right and down
-// as far as the grid goes, and every later sweep keeps it so. A later sweep
-// therefore fills exactly the pixels whose right or lower neighbour the sweep
-// before filled: a pixel that only its left or upper neighbour, filled in the
-// same sweep, would let fill has its lower or right neighbour filled already
-// (the one below or to the right of that neighbour's own). These are the
-// left and upper neighbours, still empty, of the pixels the sweep before
-// filled; each later sweep visits only them, in the order of the full sweep,
-// and every pixel reads the very neighbours, with the very values, that the
-// full sweep would have read.
+// to the left, filled earlier in the same sweep.
+//
+// Only the first sweep scans the grid. After it, the pixels to the right of
+// and below any filled pixel are filled too (they came later in the sweep and
+// saw it filled), and every later sweep keeps that so. A later sweep then
+// fills exactly the pixels whose right or lower neighbour the sweep before
+// filled: one that only its left or upper neighbour, filled in the same
+// sweep, could reach would have had a filled pixel below it or to its right
+// already. These are the left and upper neighbours, still empty, of the
+// pixels the sweep before filled. Each later sweep visits just those, in the
+// order of the full sweep, so every pixel reads the neighbours, with the
+// values, that the full sweep would have read.
 #include "control/program_state.h"
 #include "surface/surface.h"
 #include "surface/window.h"
