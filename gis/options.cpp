@@ -25,7 +25,7 @@ enum : int {
     opt_version,
 };
 
-struct Command_spec {
+struct Command_form {
     Command command;
     const char* name;
     const char* shorts; // getopt's short options, ':' first so a missing argument is told apart
@@ -68,7 +68,7 @@ std::vector<option> with_preview(std::vector<option> v)
     return v;
 }
 
-Command_spec spec_of(Command c)
+Command_form form_of(Command c)
 {
     switch (c) {
     case Command::import:
@@ -244,7 +244,7 @@ bool parse_real(const std::string& text, double& value)
     return true;
 }
 
-const char* command_name(Command c) { return spec_of(c).name; }
+const char* command_name(Command c) { return form_of(c).name; }
 
 Cli parse_command_line(int argc, char** argv)
 {
@@ -256,8 +256,8 @@ Cli parse_command_line(int argc, char** argv)
     if (cli.command == Command::none && argc > 0 && first[0] != '-')
         usage_fail("", "unknown command '%s'", first.c_str());
 
-    const Command_spec spec = spec_of(cli.command);
-    const std::string cmd = spec.name;
+    const Command_form form = form_of(cli.command);
+    const std::string cmd = form.name;
     // getopt_long reads from argv[1]: the command (or a placeholder) takes argv[0].
     std::vector<char*> args;
     static char placeholder[] = "relief_forge_gis";
@@ -271,12 +271,12 @@ Cli parse_command_line(int argc, char** argv)
     std::vector<std::string> operands;
     bool has_equid = false;
     for (;;) {
-        const int code = getopt_long(n, args.data(), spec.shorts, spec.longs.data(), nullptr);
+        const int code = getopt_long(n, args.data(), form.shorts, form.longs.data(), nullptr);
         if (code == -1) break;
         const char* seen = args[static_cast<std::size_t>(optind - 1)];
         if (code == '?') {
             if (optopt != 0 && optopt < 256) usage_fail(cmd, "invalid option -- '%c'", optopt);
-            const std::string choices = long_options_starting(spec.longs, seen);
+            const std::string choices = long_options_starting(form.longs, seen);
             if (choices.find(' ', 1) != std::string::npos)
                 usage_fail(cmd, "option '%s' is ambiguous; possibilities:%s", seen,
                            choices.c_str());

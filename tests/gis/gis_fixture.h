@@ -47,7 +47,7 @@ constexpr int kSummit_lines = 29;
 constexpr int kSummit_cols = 41;
 constexpr const char* kUtm31 = "EPSG:32631";
 
-struct Vector_spec {
+struct Vector_layer {
     std::string driver = "GeoJSON";
     std::string layer = "contours";
     std::string field = "ELEV"; // empty: the elevation is the Z of the vertices
@@ -57,29 +57,29 @@ struct Vector_spec {
 
 // Writes `contours` as a vector file with GDAL.
 inline void write_vector(const std::string& path, const std::vector<Contour>& contours,
-                         const Vector_spec& spec = {})
+                         const Vector_layer& layout = {})
 {
-    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(spec.driver.c_str());
-    ASSERT_NE(driver, nullptr) << spec.driver;
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(layout.driver.c_str());
+    ASSERT_NE(driver, nullptr) << layout.driver;
     GDALDataset* ds = driver->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
     ASSERT_NE(ds, nullptr) << path;
     OGRSpatialReference srs;
-    if (spec.crs) {
-        srs.SetFromUserInput(spec.crs);
+    if (layout.crs) {
+        srs.SetFromUserInput(layout.crs);
         srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     }
-    const bool z = spec.field.empty();
-    OGRLayer* layer = ds->CreateLayer(spec.layer.c_str(), spec.crs ? &srs : nullptr,
+    const bool z = layout.field.empty();
+    OGRLayer* layer = ds->CreateLayer(layout.layer.c_str(), layout.crs ? &srs : nullptr,
                                       z ? wkbLineString25D : wkbUnknown, nullptr);
     ASSERT_NE(layer, nullptr);
     if (!z) {
-        OGRFieldDefn field(spec.field.c_str(), spec.type);
+        OGRFieldDefn field(layout.field.c_str(), layout.type);
         ASSERT_EQ(layer->CreateField(&field), OGRERR_NONE);
     }
     for (const Contour& c : contours) {
         OGRFeature f(layer->GetLayerDefn());
         if (!z) {
-            if (spec.type == OFTString)
+            if (layout.type == OFTString)
                 f.SetField(0, ("c" + std::to_string(static_cast<int>(c.level))).c_str());
             else
                 f.SetField(0, c.level);

@@ -104,12 +104,12 @@ TEST_F(GisRun, GeoPackageLayerAndAttributeByNameAndPolygonsGiveTheirRings)
 {
     std::vector<Contour> c = summit();
     c[2].polygon = true; // the 120 ring as a filled polygon: only its edge is a contour
-    Vector_spec spec;
-    spec.driver = "GPKG";
-    spec.layer = "courbes";
-    spec.field = "hauteur";
-    spec.type = OFTInteger;
-    write_vector(at("summit.gpkg"), c, spec);
+    Vector_layer layout;
+    layout.driver = "GPKG";
+    layout.layer = "courbes";
+    layout.field = "hauteur";
+    layout.type = OFTInteger;
+    write_vector(at("summit.gpkg"), c, layout);
     const std::vector<std::string> in = {at("summit.gpkg"), "--layer", "courbes",
                                          "--attribute",     "hauteur", "--cell=10"};
     const Raster tif = build(in, 5, 1, at("dem.tif"));
@@ -122,12 +122,12 @@ TEST_F(GisRun, GeoPackageLayerAndAttributeByNameAndPolygonsGiveTheirRings)
 
 TEST_F(GisRun, DxfElevationsFromTheVerticesZWithTheCrsGiven)
 {
-    Vector_spec spec;
-    spec.driver = "DXF";
-    spec.layer = "0";
-    spec.field = "";
-    spec.crs = nullptr;
-    write_vector(at("summit.dxf"), summit(), spec);
+    Vector_layer layout;
+    layout.driver = "DXF";
+    layout.layer = "0";
+    layout.field = "";
+    layout.crs = nullptr;
+    write_vector(at("summit.dxf"), summit(), layout);
     const std::vector<std::string> in = {at("summit.dxf"), "--cell", "10", "--crs", kUtm31};
     const Raster tif = build(in, 10, 5, at("dem.tif"));
     expect_summit_grid(tif);
@@ -277,9 +277,9 @@ TEST_F(GisRefusal, EachFaultEndsWithStatus1AMessageAndNoFile)
     std::vector<Contour> half = summit();
     half[1].level = 105.5;
     write_vector(at("half.geojson"), half);
-    write_vector(at("empty.gpkg"), {}, Vector_spec{"GPKG", "nothing", "ELEV", OFTReal, kUtm31});
+    write_vector(at("empty.gpkg"), {}, Vector_layer{"GPKG", "nothing", "ELEV", OFTReal, kUtm31});
     write_vector(at("noelev.geojson"), summit(),
-                 Vector_spec{"GeoJSON", "c", "name", OFTString, kUtm31});
+                 Vector_layer{"GeoJSON", "c", "name", OFTString, kUtm31});
     std::vector<Contour> huge = summit();
     huge[0].level = 5000000;
     write_vector(at("huge.geojson"), huge);
