@@ -73,7 +73,8 @@ void read_contours(Program_state& s);
 // Completes a created input header with the raw range and the pixel size,
 // and closes the input header whichever way it was opened.
 void complete_input_header(Program_state& s);
-// Refuses a raster with no contour pixel, and levels whose Scaled altitude
+// Refuses a raster with no contour pixel, levels whose way back from a
+// Scaled altitude would leave the int range, and levels whose Scaled altitude
 // would leave the range the dilation works in.
 void check_contours(const Program_state& s, int equid);
 // Writes the rest of the DEM header and closes it, still under its temporary

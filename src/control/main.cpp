@@ -3,6 +3,8 @@
 #include "control/control.h"
 #include "surface/surface.h"
 
+#include <climits>
+
 // One run, stage by stage. Any failure throws and ends the run with status 1.
 void run(Program_state& s)
 {
@@ -24,8 +26,9 @@ void run(Program_state& s)
     scale_back(s, equid);
 
     say("\n\n\tSaving the result\n\n");
-    int min_al = 1000000;
-    int max_al = 0;
+    // The grid is never empty: its range starts from the int limits and is the true one.
+    int min_al = INT_MAX;
+    int max_al = INT_MIN;
     Min_max(&min_al, &max_al, s.itab1, s.nb_col, s.nb_lig);
     finish_dem_header(s, min_al, max_al, maille);
     write_dem(s);

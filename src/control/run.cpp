@@ -7,6 +7,7 @@
 #include "surface/surface.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <new>
 
@@ -26,6 +27,18 @@ bool scales_inside(int v, int equid)
 {
     const float fval = static_cast<float>(static_cast<long double>(v) / equid * 512.0L);
     return std::fabs(std::trunc(static_cast<long double>(fval))) < kScaled_bound;
+}
+
+// Whether every Scaled altitude that a run can reach from levels of at most
+// |v| comes back, with equidistance equid, to an int. The gap filling's
+// single-precision sums can carry a filled pixel a little beyond the level
+// farthest out, hence the margin.
+bool comes_back_inside(int v, int equid)
+{
+    const float fval = static_cast<float>(static_cast<long double>(v) / equid * 512.0L);
+    const long double reach = std::fabs(std::trunc(static_cast<long double>(fval)));
+    const long double widest = reach + reach / 65536.0L + 16.0L;
+    return static_cast<float>(widest * 0.001953125L * equid) < 2147483648.0f;
 }
 
 std::uint16_t** allocate_grid16(const Program_state& s)
@@ -86,9 +99,9 @@ void complete_input_header(Program_state& s)
         s.f1d = nullptr;
         return;
     }
-    // The raw range, NO_DATA pixels included, from 1000000 and 0.
-    int min_in = 1000000;
-    int max_in = 0;
+    // The raw range, NO_DATA pixels included, of a grid that is never empty.
+    int min_in = INT_MAX;
+    int max_in = INT_MIN;
     for (int i = 0; i < s.nb_lig; ++i)
         for (int j = 0; j < s.nb_col; ++j) {
             const int v = s.itab[i][j];
@@ -114,6 +127,22 @@ void check_contours(const Program_state& s, int equid)
             any = true;
         }
     if (!any) fail("\n\n\tThe file %s holds no contour pixel \n", s.nomim1.c_str());
+    if (!comes_back_inside(extreme, equid)) {
+        // The way back hardly depends on the equidistance, so no other one
+        // helps: search the largest level that returns.
+        int lo = 0;
+        int hi = 2147483647;
+        while (hi - lo > 1) {
+            const int mid = lo + (hi - lo) / 2;
+            if (comes_back_inside(mid, equid))
+                lo = mid;
+            else
+                hi = mid;
+        }
+        fail("\n\n\tThe altitude %d does not come back within the int range with the "
+             "equidistance %d : the levels must lie between %d and %d \n",
+             extreme, equid, -lo, lo);
+    }
     if (scales_inside(extreme, equid)) return;
 
     // Scaling shrinks as the equidistance grows: search the smallest that fits.

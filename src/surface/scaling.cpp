@@ -4,45 +4,64 @@
 #include "surface/parallel.h"
 #include "surface/surface.h"
 
+#include <climits>
 #include <cstddef>
 #include <cstring>
+
+namespace {
+
+// The float truncated toward zero. The check at reading keeps every value of
+// a run inside the int range; outside it the result is the nearest int, never
+// a conversion without a defined result.
+int truncate_to_int(float fval)
+{
+    if (fval >= 2147483648.0f) return INT_MAX;
+    if (fval < -2147483648.0f) return INT_MIN;
+    return static_cast<int>(fval);
+}
+
+// A value that comes out as NO_DATA would read as an empty pixel: it is
+// written one above, as the gap filling writes such a mean.
+int as_surface(int v) { return v == NO_DATA ? NO_DATA + 1 : v; }
+
+} // namespace
 
 // The quotient is formed in extended precision and rounded once to a 32-bit
 // float before the truncation: that float step is part of the result.
 int to_scaled(int v, int equid)
 {
     const long double q = static_cast<long double>(v) / static_cast<long double>(equid) * 512.0L;
-    const float fval = static_cast<float>(q);
-    return static_cast<int>(fval);
+    return truncate_to_int(static_cast<float>(q));
 }
 
 int from_scaled(int v, int equid)
 {
     const long double q =
         static_cast<long double>(v) * 0.001953125L * static_cast<long double>(equid);
-    const float fval = static_cast<float>(q);
-    return static_cast<int>(fval);
+    return truncate_to_int(static_cast<float>(q));
 }
 
 // Each pixel is converted on its own, so the lines are shared among the cores.
+// A level never reads as empty: no contour vanishes.
 void scale_to_scaled(Program_state& s, int equid)
 {
     for_line_bands(s.nb_lig, s.nb_col, [&](int first, int end) {
         for (int i = first; i < end; ++i) {
             int* row = s.itab[i];
             for (int j = 0; j < s.nb_col; ++j)
-                if (row[j] != NO_DATA) row[j] = to_scaled(row[j], equid);
+                if (row[j] != NO_DATA) row[j] = as_surface(to_scaled(row[j], equid));
         }
     });
 }
 
+// After the gap filling every pixel is surface, a smoothed value of NO_DATA
+// included: every pixel goes back, and none comes back empty.
 void scale_back(Program_state& s, int equid)
 {
     for_line_bands(s.nb_lig, s.nb_col, [&](int first, int end) {
         for (int i = first; i < end; ++i) {
             int* row = s.itab1[i];
-            for (int j = 0; j < s.nb_col; ++j)
-                if (row[j] != NO_DATA) row[j] = from_scaled(row[j], equid);
+            for (int j = 0; j < s.nb_col; ++j) row[j] = as_surface(from_scaled(row[j], equid));
         }
     });
 }

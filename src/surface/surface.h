@@ -10,17 +10,25 @@
 #include <cstdint>
 #include <vector>
 
+// The largest grid the stages can index: at most kGrid_pixels_max pixels, and
+// at most kGrid_side_max lines or columns.
+inline constexpr long long kGrid_pixels_max = 2147483647;
+inline constexpr int kGrid_side_max = (1 << 29) - 2;
+
 // One altitude to its Scaled altitude: v / equid * 512 in extended precision,
-// rounded to a 32-bit float, truncated toward zero. Needs equid > 0 and a
-// result that fits an int.
+// rounded to a 32-bit float, truncated toward zero. Needs equid > 0; a result
+// beyond the int range comes back as INT_MIN or INT_MAX.
 int to_scaled(int v, int equid);
 // One Scaled altitude back to an altitude: v * (1/512) * equid in extended
-// precision, rounded to a 32-bit float, truncated toward zero.
+// precision, rounded to a 32-bit float, truncated toward zero; beyond the int
+// range, INT_MIN or INT_MAX.
 int from_scaled(int v, int equid);
 
-// Changes itab: every pixel that is not NO_DATA becomes its Scaled altitude.
+// Changes itab: every pixel that is not NO_DATA becomes its Scaled altitude,
+// and a level whose Scaled altitude is NO_DATA becomes NO_DATA + 1.
 void scale_to_scaled(Program_state& s, int equid);
-// Changes itab1: every pixel that is not NO_DATA goes back to an altitude.
+// Changes itab1, the surface: every pixel goes back to an altitude, NO_DATA
+// values included, and an altitude of NO_DATA becomes NO_DATA + 1.
 void scale_back(Program_state& s, int equid);
 // Changes itab2 and itab1: both become copies of itab.
 void copy_surface(Program_state& s);

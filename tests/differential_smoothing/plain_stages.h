@@ -12,14 +12,19 @@ inline void scale_to_scaled(Program_state& s, int equid)
 {
     for (int i = 0; i < s.nb_lig; ++i)
         for (int j = 0; j < s.nb_col; ++j)
-            if (s.itab[i][j] != NO_DATA) s.itab[i][j] = to_scaled(s.itab[i][j], equid);
+            if (s.itab[i][j] != NO_DATA) {
+                const int v = to_scaled(s.itab[i][j], equid);
+                s.itab[i][j] = v == NO_DATA ? NO_DATA + 1 : v;
+            }
 }
 
 inline void scale_back(Program_state& s, int equid)
 {
     for (int i = 0; i < s.nb_lig; ++i)
-        for (int j = 0; j < s.nb_col; ++j)
-            if (s.itab1[i][j] != NO_DATA) s.itab1[i][j] = from_scaled(s.itab1[i][j], equid);
+        for (int j = 0; j < s.nb_col; ++j) {
+            const int v = from_scaled(s.itab1[i][j], equid);
+            s.itab1[i][j] = v == NO_DATA ? NO_DATA + 1 : v;
+        }
 }
 
 inline void copy_surface(Program_state& s)

@@ -6,6 +6,7 @@
 #include "surface/grid_helpers.h"
 #include "surface/surface.h"
 
+#include <climits>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -44,8 +45,8 @@ Rows read_raster(const std::string& bytes, const Run_case& c)
 struct Expected {
     std::string console; // from "Lecture" to the end of the run
     std::string dem;
-    int min = 1000000;
-    int max = 0;
+    int min = INT_MAX;
+    int max = INT_MIN;
 };
 
 // The stages of a run, the surface ones from the reference library.

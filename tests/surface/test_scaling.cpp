@@ -50,16 +50,24 @@ INSTANTIATE_TEST_SUITE_P(Scaling, FromScaled,
                                          Conversion_case{"small_negative", -1, 1, 0}),
                          kName);
 
-TEST(Scaling, NoDataIsConvertedInNeitherDirection)
+// Empty pixels are not scaled, and no level reads as empty: -48828 with 250
+// scales to -99999 and becomes -99998. After the gap filling every pixel is
+// surface, a value of -99999 included: all go back, and none comes back as
+// -99999 (with 512, -99999 would).
+TEST(Scaling, NoLevelReadsAsEmptyAndTheWholeSurfaceGoesBack)
 {
-    Grid_state g({{E, 1234}, {-19, E}});
-    scale_to_scaled(g.s, 10);
-    EXPECT_EQ(g.itab(), (Rows{{E, 63180}, {-972, E}}));
+    Grid_state g({{E, 1234}, {-19, -48828}});
+    scale_to_scaled(g.s, 250);
+    EXPECT_EQ(g.itab(), (Rows{{E, 2527}, {-38, -99998}}));
     copy_surface(g.s);
     EXPECT_EQ(g.itab1(), g.itab());
     EXPECT_EQ(g.itab2(), g.itab());
-    scale_back(g.s, 10);
-    EXPECT_EQ(g.itab1(), (Rows{{E, 1233}, {-18, E}}));
+    scale_back(g.s, 250);
+    EXPECT_EQ(g.itab1(), (Rows{{-48827, 1233}, {-18, -48827}}));
+    Grid_state h({{E, -100000}});
+    copy_surface(h.s);
+    scale_back(h.s, 512);
+    EXPECT_EQ(h.itab1(), (Rows{{-99998, -100000}}));
 }
 
 struct Range_case {
