@@ -3,6 +3,7 @@
 #include "control/control.h"
 #include "nrutil.h"
 #include "raster/raster_files.h"
+#include "surface/surface.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -87,6 +88,11 @@ std::string format(const char* fmt, const std::string& arg)
     return text;
 }
 
+[[noreturn]] void fail_not_regular(const std::string& path)
+{
+    fail("\n\n\tThe file %s is not a regular file : it is not read \n", path.c_str());
+}
+
 int** allocate_grid(const Program_state& s)
 {
     int** grid = imatrice(s.nb_col, s.nb_lig);
@@ -97,8 +103,20 @@ int** allocate_grid(const Program_state& s)
     return grid;
 }
 
+// A grid the stages cannot index is refused before anything is allocated.
+// Both sides are positive, so their product fits a long long.
+void check_grid_size(const Program_state& s)
+{
+    const long long pixels = static_cast<long long>(s.nb_lig) * s.nb_col;
+    if (pixels > kGrid_pixels_max || s.nb_lig > kGrid_side_max || s.nb_col > kGrid_side_max)
+        fail("\n\n\tA grid of %d lines and %d columns is larger than this program can index : at "
+             "most %lld pixels, and at most %d lines or columns \n",
+             s.nb_lig, s.nb_col, kGrid_pixels_max, kGrid_side_max);
+}
+
 // The contour raster must hold every pixel the header promises; extra bytes
-// are ignored.
+// are ignored. Called on a grid that check_grid_size accepted, whose byte
+// count fits a long long.
 void check_raster_size(const Program_state& s)
 {
     const long long expected = static_cast<long long>(s.nb_lig) * s.nb_col * s.val;
@@ -135,16 +153,21 @@ void opening(Program_state& s)
     s.nomim1 = nomim2 + nomfic + contour_raster_suffix(s.itype);
     const std::string nomdescr1 = nomim2 + nomfic + input_header_suffix(s.itype);
 
-    s.f1 = std::fopen(s.nomim1.c_str(), "rb");
-    if (!s.f1) {
+    const Input_open raster = open_input_file(s.nomim1, "rb", s.f1);
+    if (raster == Input_open::not_regular) fail_not_regular(s.nomim1);
+    if (raster == Input_open::missing) {
         say("\n\n\tNo File %s \n", s.nomim1.c_str());
         wait_for_key();
         throw Run_error("");
     }
 
-    s.f1d = std::fopen(nomdescr1.c_str(), "r");
-    if (s.f1d) {
-        read_input_header(s.f1d, s);
+    const Input_open header = open_input_file(nomdescr1, "r", s.f1d);
+    if (header == Input_open::not_regular) fail_not_regular(nomdescr1);
+    if (header == Input_open::opened) {
+        if (read_input_header(s.f1d, s) < 0)
+            fail("\n\n\tThe header %s is not read : its values must lie within its first %zu "
+                 "bytes \n",
+                 nomdescr1.c_str(), kHeader_read_max);
         s.flag_open = 1;
         if (s.nb_lig <= 0 || s.nb_col <= 0)
             fail("\n\n\tThe header %s gives no valid number of lines and columns \n",
@@ -166,6 +189,7 @@ void opening(Program_state& s)
     say("\n\t       AND %d COLUMNS\n", s.nb_col);
     // The bytes per pixel follow the pixel-type answer, whatever the header said.
     s.val = bytes_per_pixel(s.itype);
+    check_grid_size(s);
     check_raster_size(s);
 
     say("\n\tResulting DEM : ");

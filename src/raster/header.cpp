@@ -9,15 +9,11 @@ namespace {
 bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Longest header text that is examined: six int values with any reasonable
-// white space fit far below it, and text after the sixth value is never read.
-constexpr std::size_t kHeader_read_max = std::size_t{64} * 1024;
-
 constexpr const char* kDem_credit = "DEM built by relief_forge";
 
 } // namespace
 
-int parse_header_values(const char* text, std::size_t len, int out[6])
+int parse_header_values(const char* text, std::size_t len, int out[6], std::size_t* stop)
 {
     std::size_t p = 0;
     int count = 0;
@@ -39,15 +35,20 @@ int parse_header_values(const char* text, std::size_t len, int out[6])
         if (!fits || v > INT_MAX) break;
         out[count++] = static_cast<int>(v);
     }
+    if (stop) *stop = p;
     return count;
 }
 
 int read_input_header(std::FILE* f, Program_state& s)
 {
-    std::string text(kHeader_read_max, '\0');
+    // One byte past the limit tells whether the header goes on beyond it.
+    std::string text(kHeader_read_max + 1, '\0');
     const std::size_t len = std::fread(text.data(), 1, text.size(), f);
     int values[6] = {};
-    const int n = parse_header_values(text.data(), len, values);
+    std::size_t stop = 0;
+    const int n = parse_header_values(text.data(), len, values, &stop);
+    // Reading that ran to the end of a cut text could have cut a value.
+    if (len == text.size() && stop == len) return -1;
     int* fields[6] = {&s.nb_lig, &s.nb_col, &s.val, &s.min_al, &s.max_al, &s.taille_pix};
     for (int k = 0; k < n; ++k) *fields[k] = values[k];
     return n;

@@ -23,12 +23,19 @@ int bytes_per_pixel(int itype);
 // Reads up to six integers from text the way "%d %d %d %d %d %d" does: each
 // after optional white space, with an optional sign. Reading stops at the
 // first value that cannot be read, including one outside the int range.
-// Returns how many values were stored in `out`.
-int parse_header_values(const char* text, std::size_t len, int out[6]);
+// Returns how many values were stored in `out`; `stop`, when given, receives
+// the offset where reading stopped (len when it ran to the end of the text).
+int parse_header_values(const char* text, std::size_t len, int out[6], std::size_t* stop = nullptr);
+
+// Longest header text that is read: six int values with any reasonable white
+// space fit far below it, and text after the sixth value is never read.
+inline constexpr std::size_t kHeader_read_max = std::size_t{64} * 1024;
 
 // Reads an input header (or a DEM header) from `f`: nb_lig, nb_col, val,
 // min_al, max_al and taille_pix of `s`, in this order. Fields not read keep
-// their contents. Returns the number of values read (0 to 6).
+// their contents. Returns the number of values read (0 to 6), or -1, with
+// no field changed, when the values run past the first kHeader_read_max
+// bytes, where a value could be cut.
 int read_input_header(std::FILE* f, Program_state& s);
 
 // One group of a created input header: "%d\n%d\n%d\n". False on a write error.
@@ -56,6 +63,15 @@ bool write_rows32(std::FILE* f, int** itab, int nb_lig, int nb_col);
 void widen16(std::uint16_t** jtab, int** itab, int nb_lig, int nb_col);
 // Keeps the low 16 bits of every itab value in jtab (-1 -> 65535, 70000 -> 4464).
 void narrow16(int** itab, std::uint16_t** jtab, int nb_lig, int nb_col);
+
+// What became of opening an input file.
+enum class Input_open { opened, missing, not_regular };
+
+// Opens the file at `path` for reading in `mode` ("rb" or "r") into `f` when
+// it is a regular file, a symbolic link to one included. Anything else (a
+// FIFO, a device, a folder) is refused without blocking: not_regular. A file
+// that does not exist or cannot be opened is missing.
+Input_open open_input_file(const std::string& path, const char* mode, std::FILE*& f);
 
 // Size in bytes of the open file, or -1 when it cannot be told.
 long long file_size(std::FILE* f);

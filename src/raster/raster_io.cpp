@@ -2,8 +2,12 @@
 #include "raster/raster_files.h"
 
 #include <bit>
-#include <utility>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <utility>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -77,6 +81,36 @@ void narrow16(int** itab, std::uint16_t** jtab, int nb_lig, int nb_col)
     for (int i = 0; i < nb_lig; ++i)
         for (int j = 0; j < nb_col; ++j)
             jtab[i][j] = static_cast<std::uint16_t>(static_cast<unsigned>(itab[i][j]) & 0xFFFFu);
+}
+
+Input_open open_input_file(const std::string& path, const char* mode, std::FILE*& f)
+{
+    f = nullptr;
+    // Looked at before opening: opening a FIFO or a device can block or act.
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return Input_open::missing;
+    if (!S_ISREG(st.st_mode)) return Input_open::not_regular;
+#ifdef _WIN32
+    f = std::fopen(path.c_str(), mode);
+    return f ? Input_open::opened : Input_open::missing;
+#else
+    // Opened without blocking and looked at again, should the file have been
+    // replaced in between.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Input_open::missing;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return Input_open::not_regular;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    f = fdopen(fd, mode);
+    if (!f) {
+        close(fd);
+        return Input_open::missing;
+    }
+    return Input_open::opened;
+#endif
 }
 
 long long file_size(std::FILE* f)

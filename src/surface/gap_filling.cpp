@@ -156,7 +156,7 @@ int later_sweep(Program_state& s, Pixel_ring& ring, std::size_t count, Next_swee
 void gap_filling(Program_state& s)
 {
     const long long pixels = static_cast<long long>(s.nb_lig) * s.nb_col;
-    if (pixels > INT32_MAX)
+    if (pixels > kGrid_pixels_max)
         throw std::length_error("the gap filling cannot index a grid this size");
     s.nb_pix_mod = 0;
     if (pixels == 0) return;

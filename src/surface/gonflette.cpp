@@ -301,8 +301,8 @@ void mark_around(Program_state& s, Dilation_work& w, std::size_t first, std::siz
 void start(Program_state& s, Dilation_work& w)
 {
     const long long pixels = static_cast<long long>(s.nb_lig) * s.nb_col;
-    if (pixels > INT32_MAX || s.nb_lig >= static_cast<int>(kUnreached) ||
-        s.nb_col >= static_cast<int>(kUnreached))
+    static_assert(kGrid_side_max < static_cast<int>(kUnreached) && kGrid_pixels_max <= INT32_MAX);
+    if (pixels > kGrid_pixels_max || s.nb_lig > kGrid_side_max || s.nb_col > kGrid_side_max)
         throw std::length_error("the dilation cannot index a grid of this size");
     w.layer.assign(static_cast<std::size_t>(pixels), kUnreached);
     w.ring.reset(static_cast<std::size_t>(pixels));

@@ -4,8 +4,14 @@
 #include "e2e/e2e_fixture.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace transcript;
 
@@ -119,4 +125,124 @@ TEST_F(E2e, LevelsWhoseWayBackLeavesTheIntRangeAreRefused)
     ASSERT_NE(r.out.find(message), std::string::npos) << r.out;
     EXPECT_FALSE(file_exists(path("g_m4.raw")));
     expect_no_temporary();
+}
+
+namespace {
+
+// The dialogue of a 32-bit image "g" up to the result choice, answered 0.
+class Hostile : public E2e {
+  protected:
+    void SetUp() override
+    {
+        write_file(path("g_c4.raw"), le32(two_lines(100, 200, ND)));
+        write_file(path("g_c4.txt"), "5\n40\n4\n100\n200\n10\n");
+    }
+    void expect_inputs_kept() const
+    {
+        EXPECT_EQ(read_file(path("g_c4.raw")), le32(two_lines(100, 200, ND)));
+        EXPECT_EQ(read_file(path("g_c4.txt")), "5\n40\n4\n100\n200\n10\n");
+    }
+};
+
+} // namespace
+
+// Sizes whose byte counts overflow an int or a long long, refused before any
+// grid is allocated; just below the limits, the raster is short.
+TEST_F(Hostile, GridsBeyondWhatCanBeIndexedAreRefusedWithTheLimit)
+{
+    const struct {
+        int lines, cols;
+        const char* need; // bytes of a raster that fits the limits
+    } cases[] = {{2147483647, 2147483647, nullptr},
+                 {65536, 32768, nullptr},
+                 {1, 536870911, nullptr},
+                 {32767, 65536, "8589672448"}};
+    for (const auto& c : cases) {
+        write_file(path("g_c4.raw"), le32({7}));
+        write_file(path("g_c4.txt"), fmt("%lld\n", c.lines) + fmt("%lld\n4\n0\n0\n10\n", c.cols));
+        Script s = start("g", "1");
+        s.show(size_report(c.lines, c.cols));
+        if (c.need)
+            s.show("\n\n\tThe file " + path("g_c4.raw") +
+                   " holds 4 bytes : " + fmt("%lld lines of ", c.lines) +
+                   fmt("%lld pixels of 4 bytes need ", c.cols) + c.need + " \n");
+        else
+            s.show(fmt("\n\n\tA grid of %lld lines and ", c.lines) +
+                   fmt("%lld columns is larger than this program can index : at most 2147483647 "
+                       "pixels, and at most 536870910 lines or columns \n",
+                       c.cols));
+        const Program_run r = run(s.in);
+        SCOPED_TRACE(fmt("%lld lines", c.lines));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, s.out);
+        expect_no_temporary();
+    }
+}
+
+// A header is read whole or refused: values cut at the read limit would be
+// other numbers (12 40 ... read as 12 4 ...).
+TEST_F(Hostile, HeadersWhoseValuesRunPastTheReadLimitAreRefused)
+{
+    const struct {
+        std::string text;
+        bool refused;
+    } cases[] = {{std::string(65532, ' ') + "12 40 4 0 0 10", true},
+                 {"5 40 4 100 200 10" + std::string(100000, ' ') + "9", false}};
+    for (const auto& c : cases) {
+        write_file(path("g_c4.txt"), c.text);
+        Script s = start("g", "1");
+        if (c.refused)
+            s.show("\n\n\tThe header " + path("g_c4.txt") +
+                   " is not read : its values must lie within its first 65536 bytes \n");
+        else
+            s.show(size_report(5, 40)).show("\n\tResulting DEM : ").ask(result_choice("g"), "0");
+        const Program_run r = run(s.in);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(c.refused ? r.out : r.out.substr(0, s.out.size()), s.out);
+    }
+}
+
+// A FIFO or a folder as an input is refused, never waited on; a symbolic
+// link to a regular file is read.
+TEST_F(Hostile, InputsThatAreNotRegularFilesAreRefusedWithoutBlocking)
+{
+    const struct {
+        const char* file;
+        const char* kind;
+    } cases[] = {
+        {"g_c4.raw", "fifo"}, {"g_c4.txt", "fifo"}, {"g_c4.txt", "folder"}, {"g_c4.raw", "link"}};
+    for (const auto& c : cases) {
+        SetUp();
+        const std::string p = path(c.file);
+        std::filesystem::rename(p, p + ".kept");
+        if (std::string(c.kind) == "fifo") {
+            ASSERT_EQ(mkfifo(p.c_str(), 0600), 0);
+        }
+        if (std::string(c.kind) == "folder") std::filesystem::create_directory(p);
+        if (std::string(c.kind) == "link") std::filesystem::create_symlink(p + ".kept", p);
+        // Should the program open the FIFO, a writer that comes and goes lets
+        // it go on, so that the test fails instead of hanging.
+        std::atomic<bool> done{false};
+        std::thread rescuer([&] {
+            while (!done) {
+                const int fd = open(p.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) close(fd);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        Script s = start("g", "1");
+        if (std::string(c.kind) == "link")
+            s.show(size_report(5, 40)).show("\n\tResulting DEM : ").ask(result_choice("g"), "0");
+        else
+            s.show("\n\n\tThe file " + p + " is not a regular file : it is not read \n");
+        const Program_run r = run(s.in + "10\n1\n");
+        done = true;
+        rescuer.join();
+        SCOPED_TRACE(std::string(c.file) + " as a " + c.kind);
+        EXPECT_EQ(r.status, std::string(c.kind) == "link" ? 0 : 1);
+        EXPECT_EQ(r.out.substr(0, s.out.size()), s.out);
+        expect_no_temporary();
+        std::filesystem::remove(p);
+        std::filesystem::rename(p + ".kept", p);
+    }
 }
