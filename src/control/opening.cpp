@@ -59,15 +59,27 @@ void print_banner()
     say("\n\n\tNote : the contour lines used must be provided by Zorvak program");
 }
 
+enum class Name_kind { folder, file };
+
 // Reads a name answer that, appended to `prefix` with a suffix of the usual
-// length, still makes a path of at most kPath_max characters.
-std::string ask_name(const char* prompt, const std::string& prefix, std::size_t extra)
+// length, still makes a path of at most kPath_max characters, holds no control
+// character, and names a folder below `prefix` or a file of that folder.
+std::string ask_name(const char* prompt, const std::string& prefix, std::size_t extra,
+                     Name_kind kind)
 {
     for (;;) {
         say("%s", prompt);
         std::string name = read_name_answer();
-        if (prefix.size() + name.size() + extra <= kPath_max) return name;
-        say("\n\tThis name makes a path longer than %zu characters \n", kPath_max);
+        if (has_control_character(name))
+            say("\n\tA name cannot hold a control character \n");
+        else if (prefix.size() + name.size() + extra > kPath_max)
+            say("\n\tThis name makes a path longer than %zu characters \n", kPath_max);
+        else if (kind == Name_kind::file && !is_file_name(name))
+            say("\n\tNot a file name : %s \n", name.c_str());
+        else if (kind == Name_kind::folder && !stays_below(name))
+            say("\n\tNot a folder inside %s : %s \n", prefix.c_str(), name.c_str());
+        else
+            return name;
     }
 }
 
@@ -140,12 +152,13 @@ void opening(Program_state& s)
              base.c_str(), kPath_max);
     const std::string folder_prompt =
         format("\n\n\tName of the File Folder located in the Directory %s : ", base);
-    const std::string nomdir = ask_name(folder_prompt.c_str(), base, 1 + 1 + kSuffix_len);
+    const std::string nomdir =
+        ask_name(folder_prompt.c_str(), base, 1 + 1 + kSuffix_len, Name_kind::folder);
     const std::string nomim2 = base + nomdir + kSeparator;
 
     const std::string nomfic = ask_name(
         "\n\tName of the input contour lines image (without extension _c2.raw o _c4.raw) ? ",
-        nomim2, kSuffix_len);
+        nomim2, kSuffix_len, Name_kind::file);
 
     s.itype = ask_number("\n\tType of input image :\n\t\t0 ====> 16 bits (_c2.raw)\n\t\t1 ====> 32 "
                          "bits (_c4.raw)\n\t\t");
@@ -195,14 +208,26 @@ void opening(Program_state& s)
     say("\n\tResulting DEM : ");
     const std::string choice = format("\n\n\t\t0 -----> Using the generic name %s ? ", nomfic) +
                                "\n\t\t1 -----> Creating a file ? \n\t\t";
-    int rep;
-    do rep = ask_number(choice);
-    while (rep != 0 && rep != 1);
-    const std::string nomfic1 =
-        rep == 0
-            ? nomfic
-            : ask_name("\n\tName of the resulting DEM (without extension _m2.raw o _m4.raw) ? ",
-                       nomim2, kSuffix_len);
+    // No output may land on an input, not even through a link.
+    const std::string inputs[2] = {s.nomim1, nomdescr1};
+    std::string nomfic1;
+    for (;;) {
+        int rep;
+        do rep = ask_number(choice);
+        while (rep != 0 && rep != 1);
+        nomfic1 = rep == 0 ? nomfic
+                           : ask_name("\n\tName of the resulting DEM (without extension _m2.raw o "
+                                      "_m4.raw) ? ",
+                                      nomim2, kSuffix_len, Name_kind::file);
+        const std::string outputs[2] = {nomim2 + nomfic1 + dem_raster_suffix(s.itype),
+                                        nomim2 + nomfic1 + dem_header_suffix(s.itype)};
+        const std::string* clash = nullptr;
+        for (const std::string& out : outputs)
+            for (const std::string& in : inputs)
+                if (!clash && same_file(out, in)) clash = &in;
+        if (!clash) break;
+        say("\n\tThe DEM would replace the input file %s \n", clash->c_str());
+    }
 
     // The DEM files always go into the contour image's folder.
     const std::string dem_base = nomim2 + nomfic1;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 // File suffixes, chosen by the pixel-type answer (0 = 16-bit, other = 32-bit).
 const char* contour_raster_suffix(int itype); // "_c2.raw" / "_c4.raw"
@@ -19,6 +20,26 @@ const char* dem_raster_suffix(int itype);     // "_m2.raw" / "_m4.raw"
 const char* dem_header_suffix(int itype);     // "_m2.txt" / "_m4.txt"
 // Bytes per pixel of the files: 2 when itype is 0, else 4.
 int bytes_per_pixel(int itype);
+
+// Characters that separate the parts of a path on this host: the one place
+// that knows them.
+#ifdef _WIN32
+inline constexpr std::string_view kPath_separators = "\\/:";
+#else
+inline constexpr std::string_view kPath_separators = "/";
+#endif
+
+// Whether a name answer holds a control character (NUL, which would cut the
+// path short, included).
+bool has_control_character(std::string_view name);
+// Whether `name` names an entry of a folder: no separator, not "." or "..".
+bool is_file_name(std::string_view name);
+// Whether the folder path `folder` stays below the folder it is appended to:
+// no ".." part.
+bool stays_below(std::string_view folder);
+// Whether the paths `a` and `b` name the same file: the same text, or, where
+// both exist, the same file reached through a link.
+bool same_file(const std::string& a, const std::string& b);
 
 // Reads up to six integers from text the way "%d %d %d %d %d %d" does: each
 // after optional white space, with an optional sign. Reading stops at the

@@ -53,6 +53,42 @@ const char* dem_raster_suffix(int itype) { return itype == 0 ? "_m2.raw" : "_m4.
 const char* dem_header_suffix(int itype) { return itype == 0 ? "_m2.txt" : "_m4.txt"; }
 int bytes_per_pixel(int itype) { return itype == 0 ? 2 : 4; }
 
+bool has_control_character(std::string_view name)
+{
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+bool is_file_name(std::string_view name)
+{
+    return name != "." && name != ".." && name.find_first_of(kPath_separators) == name.npos;
+}
+
+bool stays_below(std::string_view folder)
+{
+    for (;;) {
+        const std::size_t end = folder.find_first_of(kPath_separators);
+        if (folder.substr(0, end) == "..") return false;
+        if (end == folder.npos) return true;
+        folder.remove_prefix(end + 1);
+    }
+}
+
+bool same_file(const std::string& a, const std::string& b)
+{
+    if (a == b) return true;
+        // Windows gives no file numbers: there the text alone tells.
+#ifdef _WIN32
+    return false;
+#else
+    struct stat sa {
+    }, sb{};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+#endif
+}
+
 bool read_rows16(std::FILE* f, std::uint16_t** jtab, int nb_lig, int nb_col)
 {
     return read_rows(f, jtab, nb_lig, nb_col);

@@ -246,3 +246,48 @@ TEST_F(Hostile, InputsThatAreNotRegularFilesAreRefusedWithoutBlocking)
         std::filesystem::rename(p + ".kept", p);
     }
 }
+
+// Names that would cut the path at a NUL, leave the folder or name no file
+// are refused and asked again; so is a result whose DEM would replace an
+// input file through a link. The inputs and a file beside the images folder
+// stay as they were.
+TEST_F(Hostile, NamesThatWouldLandOnAnotherFileAreAskedAgain)
+{
+    write_file(home.path + "/notes.txt", "notes");
+    std::filesystem::create_symlink(path("g_c4.raw"), path("g_m4.raw"));
+    std::filesystem::create_hard_link(path("g_c4.txt"), path("h_m4.txt"));
+    const std::string control = "\n\tA name cannot hold a control character \n";
+    const auto not_file = [](const std::string& n) { return "\n\tNot a file name : " + n + " \n"; };
+    const auto not_inside = [&](const std::string& n) {
+        return "\n\tNot a folder inside " + base + " : " + n + " \n";
+    };
+    const auto replaces = [&](const std::string& f) {
+        return "\n\tThe DEM would replace the input file " + path(f) + " \n";
+    };
+    Script s;
+    s.show(banner());
+    const std::string folder = folder_prompt(base);
+    s.ask(folder, std::string("maps\0", 5)).show(control);
+    s.ask(folder, "ma\x1bps").show(control);
+    for (const char* bad : {"..", "../maps", "maps/..", "x/../../maps"})
+        s.ask(folder, bad).show(not_inside(bad));
+    s.ask(folder, "maps");
+    s.ask(kImage_prompt, std::string("g\0", 2)).show(control);
+    for (const char* bad : {".", "..", "../maps/g"}) s.ask(kImage_prompt, bad).show(not_file(bad));
+    s.ask(kImage_prompt, "g").ask(kType_prompt, "1");
+    s.show(size_report(5, 40)).show("\n\tResulting DEM : ");
+    s.ask(result_choice("g"), "0").show(replaces("g_c4.raw"));
+    s.ask(result_choice("g"), "1").ask(kResult_name_prompt, std::string("g_c4.raw\0", 9));
+    s.show(control);
+    for (const char* bad : {"../../notes.txt", "..", "."})
+        s.ask(kResult_name_prompt, bad).show(not_file(bad));
+    s.ask(kResult_name_prompt, "h").show(replaces("g_c4.txt"));
+    s.ask(result_choice("g"), "1").ask(kResult_name_prompt, "out");
+    s.ask(kEquid_prompt, "10").ask(kMesh_prompt, "1");
+    const Program_run r = run(s.in);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.substr(0, s.out.size()), s.out);
+    EXPECT_EQ(read_file(path("out_m4.raw")).size(), 800u);
+    EXPECT_EQ(read_file(home.path + "/notes.txt"), "notes");
+    expect_inputs_kept();
+}
