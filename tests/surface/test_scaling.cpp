@@ -37,7 +37,9 @@ INSTANTIATE_TEST_SUITE_P(Scaling, ToScaled,
                                          // 1048616.96 is the float 1048617.0 before truncation.
                                          Conversion_case{"float_step", 51202, 25, 1048617},
                                          // -1.9 truncates toward zero.
-                                         Conversion_case{"negative", -19, 5120, -1}),
+                                         Conversion_case{"negative", -19, 5120, -1},
+                                         // Beyond the int range: the nearest int.
+                                         Conversion_case{"beyond", 2147483647, 1, 2147483647}),
                          kName);
 
 INSTANTIATE_TEST_SUITE_P(Scaling, FromScaled,
@@ -47,7 +49,9 @@ INSTANTIATE_TEST_SUITE_P(Scaling, FromScaled,
                                          Conversion_case{"float_step", 5120073, 7, 70001},
                                          // -1.900390625 truncates toward zero.
                                          Conversion_case{"negative", -973, 1, -1},
-                                         Conversion_case{"small_negative", -1, 1, 0}),
+                                         Conversion_case{"small_negative", -1, 1, 0},
+                                         Conversion_case{"beyond", 2147483647, 2147483647,
+                                                         2147483647}),
                          kName);
 
 // Empty pixels are not scaled, and no level reads as empty: -48828 with 250
