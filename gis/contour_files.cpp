@@ -5,6 +5,7 @@
 #include "raster/raster_files.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -163,8 +164,8 @@ void write_sidecar(const Program_state& s, const Georef& geo, const std::string&
 
 void header_range(const Program_state& s, int& min_in, int& max_in)
 {
-    min_in = 1000000;
-    max_in = 0;
+    min_in = INT_MAX;
+    max_in = INT_MIN;
     for (int i = 0; i < s.nb_lig; ++i)
         for (int j = 0; j < s.nb_col; ++j) {
             const int v = s.itab[i][j];

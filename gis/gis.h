@@ -187,8 +187,8 @@ const char* elevation_refusal(double v);
 
 // ---- Contour files for the interactive program ----------------------------
 
-// Range of a contour grid as a created input header records it: from
-// 1000000 and 0, NO_DATA pixels included.
+// Range of a contour grid as a created input header records it: the true
+// range, NO_DATA pixels included.
 void header_range(const Program_state& s, int& min_in, int& max_in);
 // Writes NAME_c4.raw (or _c2.raw), its six-line input header and the
 // georeferencing sidecar NAME_c4.vrt, a GDAL virtual raster describing the

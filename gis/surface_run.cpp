@@ -7,6 +7,7 @@
 #include "surface/surface.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <string>
 
@@ -100,7 +101,7 @@ void build_surface(Program_state& s, int equid, int maille, int& min_al, int& ma
         progress_done();
     }
     scale_back(s, equid);
-    min_al = 1000000;
-    max_al = 0;
+    min_al = INT_MAX;
+    max_al = INT_MIN;
     Min_max(&min_al, &max_al, s.itab1, s.nb_col, s.nb_lig);
 }

@@ -86,8 +86,7 @@ TEST_F(GisRun, ImportWritesTheRasterTheHeaderAndASidecarGdalReads)
               (std::vector<std::string>{"summit_c4.raw", "summit_c4.txt", "summit_c4.vrt"}));
     const std::vector<std::int32_t> raw = raw_pixels(read_file(maps + "summit_c4.raw"), 4);
     ASSERT_EQ(raw.size(), static_cast<std::size_t>(kSummit_lines * kSummit_cols));
-    // Lines, columns, bytes, the raw range from 1000000 and 0 (NO_DATA
-    // included), the pixel size.
+    // Lines, columns, bytes, the raw range (NO_DATA included), the pixel size.
     EXPECT_EQ(read_file(maps + "summit_c4.txt"), "29\n41\n4\n-99999\n120\n10\n");
     // The summit's centre is inside the smallest ring: empty; every level is there.
     EXPECT_EQ(raw[static_cast<std::size_t>(14 * kSummit_cols + 20)], ND);

@@ -249,7 +249,7 @@ TEST(GisElevation, WholeNumbersInTheIntRangeOtherThanNoData)
     }
 }
 
-TEST(GisContourFiles, HeaderRangeStartsFrom1000000And0WithNoDataIncluded)
+TEST(GisContourFiles, HeaderRangeIsTheTrueRangeWithNoDataIncluded)
 {
     struct Case {
         const char* name;
@@ -259,8 +259,8 @@ TEST(GisContourFiles, HeaderRangeStartsFrom1000000And0WithNoDataIncluded)
     const Case cases[] = {
         {"contours_and_empty", {{ND, 120, ND}, {110, ND, 130}}, ND, 130},
         {"all_contours", {{120, 140}, {110, 130}}, 110, 140},
-        {"all_above_a_million", {{2000000, 3000000}}, 1000000, 3000000},
-        {"all_negative", {{-20, -5}}, -20, 0},
+        {"all_above_a_million", {{2000000, 3000000}}, 2000000, 3000000},
+        {"all_negative", {{-20, -5}}, -20, -5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
