@@ -280,8 +280,8 @@ void bad_files(Tally& t, const std::string& good)
     {
         // A grid that cannot be allocated: a sparse raster of the full size
         // and an address-space limit for the child.
-        Scene s(true, "", "100000 100000 4 0 0 10");
-        truncate((s.dir + "strip_c4.raw").c_str(), 100000LL * 100000 * 4);
+        Scene s(true, "", "40000 40000 4 0 0 10");
+        truncate((s.dir + "strip_c4.raw").c_str(), 40000LL * 40000 * 4);
         Run_options o;
         o.input = kAnswers;
         o.memory_limit = 2LL << 30;
@@ -289,9 +289,40 @@ void bad_files(Tally& t, const std::string& good)
         std::string wrong = stopped_cleanly(s, r);
         if (wrong.empty() && r.out.find("Not enough memory") == std::string::npos)
             wrong = "no memory message";
-        t.record("100000 x 100000 grid", wrong);
+        t.record("40000 x 40000 grid", wrong);
     }
 #endif
+    {
+        // A grid beyond what the stages can index, refused before allocation.
+        Scene s(true, "", "100000 100000 4 0 0 10");
+        truncate((s.dir + "strip_c4.raw").c_str(), 100000LL * 100000 * 4);
+        Run_options o;
+        o.input = kAnswers;
+#if !defined(__SANITIZE_ADDRESS__)
+        // Should it be allocated after all, it fails instead of taking the machine.
+        o.memory_limit = 2LL << 30;
+#endif
+        const Program_run r = s.run(o);
+        std::string wrong = stopped_cleanly(s, r);
+        if (wrong.empty() && r.out.find("larger than this program can index") == std::string::npos)
+            wrong = "no limit message";
+        t.record("100000 x 100000 grid", wrong);
+    }
+    {
+        Scene s(true, raster, std::string(65532, ' ') + "12 40 4 100 200 10");
+        // Read as 12 lines of 4 columns without a pixel size, these answers
+        // would let the run complete.
+        t.record("header past the read limit",
+                 stopped_cleanly(s, s.run("maps\nstrip\n1\n10\n0\n10\n3\n")));
+    }
+    {
+        // A result name cut at a NUL would name the contour raster.
+        Scene s;
+        const Program_run r = s.run("maps\nstrip\n1\n1\n" + std::string("strip_c4.raw\0\n", 14));
+        std::string wrong = stopped_cleanly(s, r);
+        if (wrong.empty() && read_file(s.dir + "strip_c4.raw") != raster) wrong = "raster changed";
+        t.record("result name holding a NUL", wrong);
+    }
 }
 
 void interrupts(Tally& t)
