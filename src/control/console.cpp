@@ -14,6 +14,8 @@ void say(const char* fmt, ...)
     va_start(args, fmt);
     std::vfprintf(sink(), fmt, args);
     va_end(args);
+    // Line buffering is full buffering in Microsoft's runtime.
+    std::fflush(sink());
 }
 
 void say_flush() { std::fflush(sink()); }

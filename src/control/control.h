@@ -1,6 +1,7 @@
 // Program control: the dialogue, the files of a run and the driver's stages.
 #pragma once
 
+#include "control/console.h"
 #include "control/program_state.h"
 
 #include <cstdio>
@@ -14,7 +15,7 @@ struct Run_error : std::runtime_error {
 };
 
 // Throws a Run_error whose text is formatted like printf.
-[[noreturn]] void fail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void fail(const char* fmt, ...) RF_PRINTF(1, 2);
 
 // ---- Answers -------------------------------------------------------------
 // All answers are read from one stream (standard input unless a test set
@@ -52,9 +53,13 @@ void commit_output(Output which);
 [[noreturn]] void fail_write(Output which);
 // Closes and removes every temporary file not yet committed.
 void discard_outputs();
-// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files and end the
-// run with exit status 1.
+// Makes an interrupt (SIGINT, SIGTERM, SIGHUP; Ctrl-C, Ctrl-Break and a
+// closed console on Windows) remove the temporary files and end the run with
+// exit status 1.
 void install_interrupt_handlers();
+// A safe point of the run: where the host records interrupts rather than
+// acting on them at once, throws the interruption's Run_error when one came.
+void interruption_point();
 
 // ---- Stages --------------------------------------------------------------
 

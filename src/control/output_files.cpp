@@ -3,38 +3,40 @@
 // trust it.
 #include "control/console.h"
 #include "control/control.h"
+#include "control/host.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
-// Paths live in fixed storage so that the signal handler can remove the
+// Paths live in fixed storage so that a signal handler can remove the
 // temporary files without allocating.
 constexpr std::size_t kTemp_max = 4096;
 
 struct Slot {
     std::string final_path;
     std::FILE* f = nullptr;
+    bool text = false;
     char temp[kTemp_max] = {};
-    volatile std::sig_atomic_t pending = 0; // the temporary file exists
+    volatile std::sig_atomic_t pending = 0; // the temporary file may exist
 };
 
 Slot g_slots[3];
 
 Slot& slot(Output which) { return g_slots[static_cast<int>(which)]; }
 
-extern "C" void on_interrupt(int)
+const char kInterrupted[] = "\n\n\tInterrupted : no result was written \n";
+
+// Async-signal-safe: what the POSIX signal handler does before it ends the
+// process. Returns the message to show.
+const char* remove_temporaries_at_once()
 {
     for (Slot& s : g_slots)
-        if (s.pending) unlink(s.temp);
-    static const char msg[] = "\n\n\tInterrupted : no result was written \n";
-    ssize_t ignored = write(STDOUT_FILENO, msg, sizeof msg - 1);
-    (void)ignored;
-    _exit(1);
+        if (s.pending) host_remove_file(s.temp);
+    return kInterrupted;
 }
 
 } // namespace
@@ -42,23 +44,19 @@ extern "C" void on_interrupt(int)
 std::FILE* create_output(Output which, const std::string& final_path)
 {
     Slot& s = slot(which);
-    const std::string temp = final_path + "." + std::to_string(getpid()) + ".tmp";
+    const std::string temp = final_path + "." + std::to_string(host_pid()) + ".tmp";
     if (temp.size() >= kTemp_max)
         fail("\n\n\tCannot create the file %s : path too long \n", final_path.c_str());
     // A stale temporary file of an earlier run with the same process number
-    // is removed first; O_EXCL then guarantees the file is ours.
-    unlink(temp.c_str());
+    // is removed first; the exclusive creation then guarantees the file is ours.
+    host_remove_file(temp.c_str());
     std::memcpy(s.temp, temp.c_str(), temp.size() + 1);
-    const int fd = open(s.temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
+    s.text = which != Output::dem_raster;
+    s.f = host_create_file(s.temp, s.text);
+    if (!s.f)
         fail("\n\n\tCannot create the file %s : %s \n", final_path.c_str(), std::strerror(errno));
     s.pending = 1;
     s.final_path = final_path;
-    s.f = fdopen(fd, "w");
-    if (!s.f) {
-        close(fd);
-        fail("\n\n\tCannot create the file %s : %s \n", final_path.c_str(), std::strerror(errno));
-    }
     return s.f;
 }
 
@@ -75,7 +73,7 @@ void close_output(Output which)
     std::FILE* f = s.f;
     s.f = nullptr;
     errno = 0;
-    const bool flushed = std::fflush(f) == 0 && !std::ferror(f) && fsync(fileno(f)) == 0;
+    const bool flushed = host_flush_to_disk(f);
     const int err = errno;
     const bool closed = std::fclose(f) == 0;
     if (!flushed || !closed) {
@@ -87,7 +85,7 @@ void close_output(Output which)
 void publish_output(Output which)
 {
     Slot& s = slot(which);
-    if (std::rename(s.temp, s.final_path.c_str()) != 0) fail_write(which);
+    if (!host_replace_file(s.temp, s.final_path.c_str())) fail_write(which);
     s.pending = 0;
 }
 
@@ -99,18 +97,18 @@ void commit_output(Output which)
 
 void discard_outputs()
 {
+    // Closed first: an open file cannot be removed on every host.
     for (Slot& s : g_slots) {
         if (s.f) std::fclose(s.f);
         s.f = nullptr;
-        if (s.pending) unlink(s.temp);
+        if (s.pending) host_remove_file(s.temp);
         s.pending = 0;
     }
 }
 
-void install_interrupt_handlers()
+void interruption_point()
 {
-    struct sigaction sa {};
-    sa.sa_handler = on_interrupt;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+    if (host_interrupted()) throw Run_error(kInterrupted);
 }
+
+void install_interrupt_handlers() { host_install_interrupts(remove_temporaries_at_once); }

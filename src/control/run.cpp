@@ -151,6 +151,7 @@ void write_dem(Program_state& s)
     if (!ok) fail_write(Output::dem_raster);
     s.f3 = nullptr;
     close_output(Output::dem_raster);
+    interruption_point();
     publish_output(Output::dem_header);
     publish_output(Output::dem_raster);
 }
@@ -170,9 +171,6 @@ void release_state(Program_state& s)
 
 int run_guarded(void (*body)())
 {
-    // Each console line shows as soon as it is complete, through a pipe too,
-    // so that the progress of a long run can be followed.
-    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     install_interrupt_handlers();
     try {
         body();
