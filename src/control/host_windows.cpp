@@ -15,6 +15,8 @@
 namespace {
 
 std::atomic<int> g_interrupted{0};
+// The run's own thread, woken from a blocking read by an interrupt.
+HANDLE g_run_thread = nullptr;
 
 HANDLE g_lock = INVALID_HANDLE_VALUE;
 
@@ -66,6 +68,9 @@ void set_errno_from_last_error()
 BOOL WINAPI on_console_event(DWORD type)
 {
     g_interrupted.store(1);
+    // A read of piped answers would otherwise wait for ever: ended, it
+    // reads as the end of the answers, where the interrupt is reported.
+    if (g_run_thread) CancelSynchronousIo(g_run_thread);
     // A closed window, a log-off or a shut-down ends the process as soon as
     // the handler returns: wait here, so that the run's thread has the time
     // to remove its files and end the process itself.
@@ -161,7 +166,12 @@ void host_unlock_result()
     g_lock = INVALID_HANDLE_VALUE;
 }
 
-void host_install_interrupts(const char* (*)()) { SetConsoleCtrlHandler(on_console_event, TRUE); }
+void host_install_interrupts(const char* (*)())
+{
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_run_thread, 0,
+                    FALSE, DUPLICATE_SAME_ACCESS);
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
 
 bool host_interrupted() { return g_interrupted.load() != 0; }
 
