@@ -17,6 +17,10 @@
 // written, through a pipe too, on every host.
 void say(const char* fmt, ...) RF_PRINTF(1, 2);
 
+// Whether a write to the console failed (a closed pipe, a terminal gone):
+// the run then ends at its next safe point, as if interrupted.
+bool console_lost();
+
 // Flushes the console sink, so that a prompt is visible before an answer is read.
 void say_flush();
 

@@ -49,6 +49,12 @@ void close_output(Output which);
 void publish_output(Output which);
 // close_output, then publish_output.
 void commit_output(Output which);
+// Renames the closed DEM header and DEM raster over their final names as one
+// change: under a lock that other runs publishing the same DEM wait for, with
+// interrupts held, the earlier header kept aside until the raster is in
+// place and put back when it cannot be. Afterwards an interrupt reports the
+// DEM as written.
+void publish_dem();
 // Throws the write-failure error naming the final file of `which`.
 [[noreturn]] void fail_write(Output which);
 // Closes and removes every temporary file not yet committed.
@@ -84,9 +90,9 @@ void check_contours(const Program_state& s, int equid);
 // Writes the rest of the DEM header and closes it, still under its temporary
 // name.
 void finish_dem_header(Program_state& s, int min_al, int max_al, int maille);
-// Writes the DEM raster from itab1 (16-bit files through jtab1), then renames
-// the DEM header and the DEM raster, in this order, over their final names:
-// a failure at either file leaves both earlier files as they were.
+// Writes the DEM raster from itab1 (16-bit files through jtab1), then
+// publishes the DEM pair: a failure at either file leaves both earlier files
+// as they were.
 void write_dem(Program_state& s);
 
 // The whole run, from the banner to the last line (in main.cpp).

@@ -23,7 +23,8 @@ volatile std::sig_atomic_t g_tty_fd = -1;
 const char* (*g_at_once)() = nullptr;
 
 // The signals that end a run: each one removes the temporary files first.
-constexpr int kEnding_signals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kEnding_signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM,
+                                   SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
 
 sigset_t ending_set()
 {
@@ -35,6 +36,7 @@ sigset_t ending_set()
 
 extern "C" void on_signal(int)
 {
+    if (g_tty_fd >= 0) tcsetattr(g_tty_fd, TCSANOW, &g_saved_tty);
     if (g_at_once) {
         const char* msg = g_at_once();
         ssize_t ignored = write(STDOUT_FILENO, msg, std::strlen(msg));
@@ -144,8 +146,21 @@ void host_install_interrupts(const char* (*at_once)())
     g_at_once = at_once;
     struct sigaction sa {};
     sa.sa_handler = on_signal;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : kEnding_signals) sigaction(sig, &sa, nullptr);
+    // No handler runs inside another: the first one ends the process.
+    sa.sa_mask = ending_set();
+    for (int sig : kEnding_signals) {
+        struct sigaction old {};
+        // A signal ignored by whoever started the run (nohup) stays ignored.
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaction(sig, &sa, nullptr);
+    }
+    // A closed standard output and a file-size limit show as write errors
+    // (EPIPE, EFBIG), which end the run through its usual failure path.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+    sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 bool host_interrupted() { return false; }
