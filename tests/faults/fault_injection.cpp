@@ -484,11 +484,16 @@ void signal_faults(Tally& t, const std::string& big, const std::string& big_head
     }
     kill(pid, SIGINT);
     int wstatus = 0;
-    for (;;) {
+    bool ended = false;
+    for (int k = 0; k < 1000 && !ended; ++k) {
         char buf[4096];
         pollfd p{master, POLLIN, 0};
-        if (poll(&p, 1, 10) > 0 && read(master, buf, sizeof buf) <= 0) break;
-        if (waitpid(pid, &wstatus, WNOHANG) == pid) break;
+        if (poll(&p, 1, 10) > 0 && read(master, buf, sizeof buf) < 0) break;
+        ended = waitpid(pid, &wstatus, WNOHANG) == pid;
+    }
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &wstatus, 0);
     }
     tcgetattr(slave, &tio);
     close(slave);
@@ -496,6 +501,8 @@ void signal_faults(Tally& t, const std::string& big, const std::string& big_head
     std::string wrong;
     if (!raw)
         wrong = "the wait never switched the terminal to raw mode";
+    else if (!ended)
+        wrong = "SIGINT did not end the key wait";
     else if (!(tio.c_lflag & ECHO) || !(tio.c_lflag & ICANON))
         wrong = "terminal left without echo or line mode";
     t.record("Ctrl-C during the key wait", wrong);
