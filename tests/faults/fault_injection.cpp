@@ -449,6 +449,34 @@ void signal_faults(Tally& t, const std::string& big, const std::string& big_head
         t.record("standard output closed during the run", wrong);
     }
 
+    // Other signals that end a process by default clean up the same way.
+    for (int sig : {SIGQUIT, SIGUSR1, SIGALRM}) {
+        Scene s(true, big, big_header);
+        Run_options o;
+        o.input = kAnswers;
+        o.signal_after = "Iterative process number 2 ";
+        o.signal_to_send = sig;
+        const Program_run r = s.run(o);
+        std::string wrong = r.status == 0 ? "" : stopped_cleanly(s, r);
+        if (r.status == 0 && s.temporary_left()) wrong = "temporary file left";
+        t.record("signal " + std::to_string(sig) + " during the dilation", wrong);
+    }
+    {
+        // A hang-up ignored by whoever started the run (nohup) stays ignored.
+        Scene s(true, big, big_header);
+        Run_options o;
+        o.home = s.home.path;
+        o.input = kAnswers;
+        o.signal_after = "Iterative process number 2 ";
+        o.signal_to_send = SIGHUP;
+        const Program_run r =
+            run_program("/bin/sh", {"-c", std::string("trap '' HUP; exec '") + RF_BINARY + "'"}, o);
+        t.record("SIGHUP under nohup",
+                 r.status == 0 && !s.temporary_left() && s.dem().size() == 1500u * 1500u * 4u
+                     ? ""
+                     : "the run did not go on to its DEM");
+    }
+
     // The raster is missing: the program waits for a key in raw mode.
     Temp_dir home;
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
