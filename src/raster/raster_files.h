@@ -6,6 +6,7 @@
 // integers, little-endian. Headers are text; each "\n" is one host line end.
 #pragma once
 
+#include "control/host.h"
 #include "control/program_state.h"
 
 #include <cstdint>
@@ -20,14 +21,6 @@ const char* dem_raster_suffix(int itype);     // "_m2.raw" / "_m4.raw"
 const char* dem_header_suffix(int itype);     // "_m2.txt" / "_m4.txt"
 // Bytes per pixel of the files: 2 when itype is 0, else 4.
 int bytes_per_pixel(int itype);
-
-// Characters that separate the parts of a path on this host: the one place
-// that knows them.
-#ifdef _WIN32
-inline constexpr std::string_view kPath_separators = "\\/:";
-#else
-inline constexpr std::string_view kPath_separators = "/";
-#endif
 
 // Whether a name answer holds a control character (NUL, which would cut the
 // path short, included).
@@ -84,9 +77,6 @@ bool write_rows32(std::FILE* f, int** itab, int nb_lig, int nb_col);
 void widen16(std::uint16_t** jtab, int** itab, int nb_lig, int nb_col);
 // Keeps the low 16 bits of every itab value in jtab (-1 -> 65535, 70000 -> 4464).
 void narrow16(int** itab, std::uint16_t** jtab, int nb_lig, int nb_col);
-
-// What became of opening an input file.
-enum class Input_open { opened, missing, not_regular };
 
 // Opens the file at `path` for reading in `mode` ("rb" or "r") into `f` when
 // it is a regular file, a symbolic link to one included. Anything else (a

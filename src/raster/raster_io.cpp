@@ -1,13 +1,9 @@
 // Raw rasters: names, whole-row transfers and the 16-bit conversions.
+#include "control/host.h"
 #include "raster/raster_files.h"
 
 #include <bit>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <utility>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -62,13 +58,13 @@ bool has_control_character(std::string_view name)
 
 bool is_file_name(std::string_view name)
 {
-    return name != "." && name != ".." && name.find_first_of(kPath_separators) == name.npos;
+    return name != "." && name != ".." && name.find_first_of(host_path_separators()) == name.npos;
 }
 
 bool stays_below(std::string_view folder)
 {
     for (;;) {
-        const std::size_t end = folder.find_first_of(kPath_separators);
+        const std::size_t end = folder.find_first_of(host_path_separators());
         if (folder.substr(0, end) == "..") return false;
         if (end == folder.npos) return true;
         folder.remove_prefix(end + 1);
@@ -77,16 +73,7 @@ bool stays_below(std::string_view folder)
 
 bool same_file(const std::string& a, const std::string& b)
 {
-    if (a == b) return true;
-        // Windows gives no file numbers: there the text alone tells.
-#ifdef _WIN32
-    return false;
-#else
-    struct stat sa {
-    }, sb{};
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-#endif
+    return a == b || host_same_file(a, b);
 }
 
 bool read_rows16(std::FILE* f, std::uint16_t** jtab, int nb_lig, int nb_col)
@@ -121,37 +108,7 @@ void narrow16(int** itab, std::uint16_t** jtab, int nb_lig, int nb_col)
 
 Input_open open_input_file(const std::string& path, const char* mode, std::FILE*& f)
 {
-    f = nullptr;
-    // Looked at before opening: opening a FIFO or a device can block or act.
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return Input_open::missing;
-    if (!S_ISREG(st.st_mode)) return Input_open::not_regular;
-#ifdef _WIN32
-    f = std::fopen(path.c_str(), mode);
-    return f ? Input_open::opened : Input_open::missing;
-#else
-    // Opened without blocking and looked at again, should the file have been
-    // replaced in between.
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return Input_open::missing;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return Input_open::not_regular;
-    }
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    f = fdopen(fd, mode);
-    if (!f) {
-        close(fd);
-        return Input_open::missing;
-    }
-    return Input_open::opened;
-#endif
+    return host_open_input(path, mode, f);
 }
 
-long long file_size(std::FILE* f)
-{
-    struct stat st {};
-    if (fstat(fileno(f), &st) != 0) return -1;
-    return static_cast<long long>(st.st_size);
-}
+long long file_size(std::FILE* f) { return host_file_size(f); }

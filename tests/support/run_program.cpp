@@ -43,7 +43,10 @@ Program_run run_program(const std::string& binary, const std::vector<std::string
             unsetenv("HOME");
         else
             setenv("HOME", options.home.c_str(), 1);
-        signal(SIGXFSZ, SIG_IGN);
+        for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         set_limit(RLIMIT_FSIZE, options.file_size_limit);
         set_limit(RLIMIT_AS, options.memory_limit);
         std::vector<char*> argv;
@@ -93,13 +96,18 @@ Program_run run_program(const std::string& binary, const std::vector<std::string
             (r.out.find(options.signal_after) != std::string::npos ||
              r.err.find(options.signal_after) != std::string::npos)) {
             if (options.signal_to_send) kill(pid, options.signal_to_send);
+            if (options.close_output) {
+                close(out_pipe[0]);
+                out_pipe[0] = -1;
+                out_open = false;
+            }
             signalled = true;
             close(in_pipe[1]);
             in_open = false;
         }
     }
     if (in_open) close(in_pipe[1]);
-    close(out_pipe[0]);
+    if (out_pipe[0] >= 0) close(out_pipe[0]);
     close(err_pipe[0]);
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
