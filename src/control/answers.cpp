@@ -1,21 +1,26 @@
 // The one reader of the user's answers.
 #include "control/console.h"
 #include "control/control.h"
+#include "control/host.h"
 
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdlib>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
 std::FILE* g_in = nullptr;
 std::FILE* in() { return g_in ? g_in : stdin; }
 
-[[noreturn]] void answers_ended() { fail("\n\n\tNo more answers : the run stops \n"); }
+// An interrupt can end a read of the answers: it is reported as itself.
+[[noreturn]] void answers_ended()
+{
+    host_settle_input_end(in());
+    interruption_point();
+    fail("\n\n\tNo more answers : the run stops \n");
+}
 
 // The next white-space-delimited word, or an empty text at end of input. The
 // character that ends the word is left in the stream.
@@ -77,6 +82,7 @@ std::string read_name_answer()
     say_flush();
     std::string word = next_word();
     if (word.empty()) answers_ended();
+    interruption_point();
     return word;
 }
 
@@ -87,6 +93,7 @@ int ask_number(const std::string& prompt)
         say_flush();
         const std::string word = next_word();
         if (word.empty()) answers_ended();
+        interruption_point();
         int v = 0;
         if (parse_int(word, v)) return v;
         say("\n\tNot a whole number : %s \n", word.c_str());
@@ -97,21 +104,6 @@ int ask_number(const std::string& prompt)
 void wait_for_key()
 {
     say_flush();
-    const int fd = fileno(in());
-    termios saved{};
-    if (isatty(fd) && tcgetattr(fd, &saved) == 0) {
-        termios raw = saved;
-        raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-        raw.c_cc[VMIN] = 1;
-        raw.c_cc[VTIME] = 0;
-        tcsetattr(fd, TCSANOW, &raw);
-        char c;
-        // Straight from the terminal: an answer's line end left in the stream
-        // must not count as the key.
-        while (read(fd, &c, 1) < 0 && errno == EINTR) {
-        }
-        tcsetattr(fd, TCSANOW, &saved);
-        return;
-    }
-    std::getc(in());
+    if (!host_wait_for_key(in())) std::getc(in());
+    interruption_point();
 }

@@ -3,7 +3,8 @@
 #include "control/control.h"
 #include "surface/surface.h"
 
-// One run, stage by stage. Any failure throws and ends the run with status 1.
+// One run, stage by stage. Any failure throws and ends the run with status 1;
+// so does an interrupt, on a host that records it for the next safe point.
 void run(Program_state& s)
 {
     opening(s);
@@ -17,10 +18,12 @@ void run(Program_state& s)
 
     scale_to_scaled(s, equid);
     dilation(s);
+    interruption_point();
     gap_filling(s);
     copy_surface(s);
     say("\n");
     if (maille > 1) smoothing(s, maille);
+    interruption_point();
     scale_back(s, equid);
 
     say("\n\n\tSaving the result\n\n");

@@ -1,6 +1,7 @@
 // Start-up dialogue and file set-up of a run.
 #include "control/console.h"
 #include "control/control.h"
+#include "control/host.h"
 #include "nrutil.h"
 #include "raster/raster_files.h"
 
@@ -8,22 +9,6 @@
 #include <cstring>
 
 namespace {
-
-// Where the image folders live, and the separator of the host's paths.
-#ifdef _WIN32
-constexpr const char* kSeparator = "\\";
-std::string base_directory() { return "C:\\images\\"; }
-#else
-constexpr const char* kSeparator = "/";
-std::string base_directory()
-{
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) fail("\n\n\tThe HOME variable is not set : there is no images folder \n");
-    std::string base = home;
-    if (base.back() != '/') base += '/';
-    return base + "images/";
-}
-#endif
 
 // Every suffix of the four files has this many characters.
 constexpr std::size_t kSuffix_len = 7;
@@ -116,14 +101,14 @@ void opening(Program_state& s)
 
     // Folder: the base directory, the folder answer and the separator. The
     // shortest image name and a suffix must still fit after it.
-    const std::string base = base_directory();
+    const std::string base = host_base_directory();
     if (base.size() + 1 + 1 + 1 + kSuffix_len > kPath_max)
         fail("\n\n\tThe images folder %s makes every path longer than %zu characters \n",
              base.c_str(), kPath_max);
     const std::string folder_prompt =
         format("\n\n\tName of the File Folder located in the Directory %s : ", base);
     const std::string nomdir = ask_name(folder_prompt.c_str(), base, 1 + 1 + kSuffix_len);
-    const std::string nomim2 = base + nomdir + kSeparator;
+    const std::string nomim2 = base + nomdir + host_separator();
 
     const std::string nomfic = ask_name(
         "\n\tName of the input contour lines image (without extension _c2.raw o _c4.raw) ? ",

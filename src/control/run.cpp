@@ -151,8 +151,8 @@ void write_dem(Program_state& s)
     if (!ok) fail_write(Output::dem_raster);
     s.f3 = nullptr;
     close_output(Output::dem_raster);
-    publish_output(Output::dem_header);
-    publish_output(Output::dem_raster);
+    publish_dem();
+    interruption_point();
 }
 
 void release_state(Program_state& s)
@@ -170,22 +170,25 @@ void release_state(Program_state& s)
 
 int run_guarded(void (*body)())
 {
-    // Each console line shows as soon as it is complete, through a pipe too,
-    // so that the progress of a long run can be followed.
-    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     install_interrupt_handlers();
+    std::string message;
     try {
         body();
         say_flush();
+        // Standard output closed at the very end: the run cannot say so.
+        interruption_point();
         return 0;
     } catch (const Run_error& e) {
-        say("%s", e.what());
+        message = e.what();
     } catch (const std::bad_alloc&) {
-        say("\n\n\tNot enough memory to go on \n");
+        message = "\n\n\tNot enough memory to go on \n";
     } catch (const std::exception& e) {
-        say("\n\n\tThe run stops : %s \n", e.what());
+        message = std::string("\n\n\tThe run stops : ") + e.what() + " \n";
     }
     discard_outputs();
-    say_flush();
+    say("%s", message.c_str());
+    // A closed standard output (a pipe whose reader is gone) gets the
+    // message on the error output instead.
+    if (console_lost()) std::fputs(message.c_str(), stderr);
     return 1;
 }

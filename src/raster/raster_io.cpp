@@ -1,9 +1,9 @@
 // Raw rasters: names, whole-row transfers and the 16-bit conversions.
+#include "control/host.h"
 #include "raster/raster_files.h"
 
 #include <bit>
 #include <utility>
-#include <sys/stat.h>
 
 namespace {
 
@@ -79,9 +79,4 @@ void narrow16(int** itab, std::uint16_t** jtab, int nb_lig, int nb_col)
             jtab[i][j] = static_cast<std::uint16_t>(static_cast<unsigned>(itab[i][j]) & 0xFFFFu);
 }
 
-long long file_size(std::FILE* f)
-{
-    struct stat st {};
-    if (fstat(fileno(f), &st) != 0) return -1;
-    return static_cast<long long>(st.st_size);
-}
+long long file_size(std::FILE* f) { return host_file_size(f); }

@@ -6,13 +6,18 @@
 // that did not end as it should, then the summary.
 #include "support/run_program.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <poll.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -294,6 +299,8 @@ void bad_files(Tally& t, const std::string& good)
 #endif
 }
 
+void signal_faults(Tally& t, const std::string& big, const std::string& big_header);
+
 void interrupts(Tally& t)
 {
     // A raster large enough for the stages to take a while.
@@ -334,6 +341,164 @@ void interrupts(Tally& t)
             std::printf("%s: %s\n", name.c_str(),
                         r.status == 0 ? "the run had completed" : "the run stopped");
         }
+    signal_faults(t, big, big_header);
+}
+
+// The DEM pair is replaced whole or not at all.
+void commit_faults(Tally& t)
+{
+    // The raster's rename fails: a folder holds its name.
+    for (const bool earlier_header : {true, false}) {
+        Scene s;
+        fs::remove(s.dir + "strip_m4.raw");
+        fs::create_directory(s.dir + "strip_m4.raw");
+        if (!earlier_header) fs::remove(s.dir + "strip_m4.txt");
+        const Program_run r = s.run(kAnswers);
+        std::string wrong;
+        if (r.status != 1 || r.out.find("strip_m4.raw : Is a directory \n") == std::string::npos)
+            wrong = "no write error reported";
+        else if (s.temporary_left())
+            wrong = "temporary file left";
+        else if (earlier_header ? s.dem_header() != kEarlier_header
+                                : fs::exists(s.dir + "strip_m4.txt"))
+            wrong = "a new header stands beside the earlier raster";
+        t.record(std::string("raster rename fails") +
+                     (earlier_header ? "" : " (no earlier header)"),
+                 wrong);
+    }
+
+    // Runs that publish the same DEM at once, two pairs at a time, with
+    // meshes of nearly the same cost: every final pair is one run's.
+    const std::string meshes[2] = {"4", "5"};
+    std::string solo[2];
+    for (int k = 0; k < 2; ++k) {
+        Scene s;
+        s.run("maps\nstrip\n1\n0\n10\n" + meshes[k] + "\n");
+        solo[k] = s.dem();
+    }
+    if (solo[0] == solo[1]) {
+        t.record("concurrent runs", "the two meshes give the same DEM: nothing to tell apart");
+        return;
+    }
+    int mixed = 0;
+    for (int round = 0; round < 10; ++round) {
+        Scene s;
+        write_file(s.dir + "a.in", "maps\nstrip\n1\n0\n10\n4\n");
+        write_file(s.dir + "b.in", "maps\nstrip\n1\n0\n10\n5\n");
+        const std::string rf = std::string(RF_BINARY);
+        const std::string cmd = "cd '" + s.dir + "' && HOME='" + s.home.path +
+                                "' && export HOME && (" + rf + " <a.in >/dev/null & " + rf +
+                                " <b.in >/dev/null & " + rf + " <a.in >/dev/null & " + rf +
+                                " <b.in >/dev/null & wait)";
+        std::system(cmd.c_str());
+        const bool smoothed = s.dem_header().find("smoothing : 5 ") != std::string::npos;
+        if (s.dem() != solo[smoothed ? 1 : 0] || s.temporary_left()) ++mixed;
+    }
+    t.record("10 rounds of 4 concurrent runs",
+             mixed ? std::to_string(mixed) + " ended with a mixed DEM pair" : "");
+}
+
+// An interrupt that lands about the commit: the run either kept the earlier
+// DEM and says so, or wrote the whole new one and says that.
+void interrupt_at_commit(Tally& t, const std::string& good)
+{
+    int before = 0, after = 0;
+    std::string wrong;
+    for (int k = 0; k < 20 && wrong.empty(); ++k) {
+        Scene s;
+        Run_options o;
+        o.input = kAnswers;
+        o.signal_after = "Min = ";
+        o.signal_to_send = SIGINT;
+        const Program_run r = s.run(o);
+        if (s.temporary_left()) wrong = "temporary file left";
+        if (r.status == 0) continue;
+        if (r.out.find("no result was written") != std::string::npos) {
+            ++before;
+            if (!s.earlier_dem_kept()) wrong = "said no result was written, yet wrote";
+        } else if (r.out.find("strip_m4.raw was written") != std::string::npos) {
+            ++after;
+            if (s.dem() != good || s.dem_header().find("smoothing : 5 ") == std::string::npos)
+                wrong = "said the DEM was written, yet it is not the whole new pair";
+        } else {
+            wrong = "no interruption message";
+        }
+    }
+    t.record("SIGINT at the commit", wrong);
+    std::printf("SIGINT at the commit: %d stopped before it, %d after it\n", before, after);
+}
+
+// Signals a shell user meets: a closed pipe on standard output, and Ctrl-C
+// while the program waits for a key on a terminal.
+void signal_faults(Tally& t, const std::string& big, const std::string& big_header)
+{
+    {
+        // `relief_forge | head`: the reader goes away during the dilation.
+        Scene s(true, big, big_header);
+        Run_options o;
+        o.input = kAnswers;
+        o.signal_after = "Iterative process number 2 ";
+        o.close_output = true;
+        const Program_run r = s.run(o);
+        std::string wrong = r.signal ? "ended by signal " + std::to_string(r.signal) : "";
+        if (wrong.empty() && r.status != 1) wrong = "exit status " + std::to_string(r.status);
+        if (wrong.empty() && r.err.find("Interrupted : no result was written") == std::string::npos)
+            wrong = "no message on the error output";
+        if (s.temporary_left()) wrong = "temporary file left";
+        if (!s.earlier_dem_kept()) wrong = "earlier DEM changed";
+        t.record("standard output closed during the run", wrong);
+    }
+
+    // The raster is missing: the program waits for a key in raw mode.
+    Temp_dir home;
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        t.record("Ctrl-C during the key wait", "no pseudo-terminal");
+        return;
+    }
+    const std::string slave_name = ptsname(master);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setsid();
+        const int slave = open(slave_name.c_str(), O_RDWR);
+        dup2(slave, 0);
+        dup2(slave, 1);
+        dup2(slave, 2);
+        for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
+        setenv("HOME", home.path.c_str(), 1);
+        execl(RF_BINARY, RF_BINARY, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const int slave = open(slave_name.c_str(), O_RDWR | O_NOCTTY);
+    const std::string answers = "maps\nnone\n1\n";
+    if (write(master, answers.data(), answers.size()) < 0) {
+    }
+    // Drain the terminal until the wait has switched echo off.
+    termios tio{};
+    bool raw = false;
+    for (int k = 0; k < 500 && !raw; ++k) {
+        char buf[4096];
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 10) > 0 && read(master, buf, sizeof buf) < 0) break;
+        raw = tcgetattr(slave, &tio) == 0 && !(tio.c_lflag & ECHO);
+    }
+    kill(pid, SIGINT);
+    int wstatus = 0;
+    for (;;) {
+        char buf[4096];
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 10) > 0 && read(master, buf, sizeof buf) <= 0) break;
+        if (waitpid(pid, &wstatus, WNOHANG) == pid) break;
+    }
+    tcgetattr(slave, &tio);
+    close(slave);
+    close(master);
+    std::string wrong;
+    if (!raw)
+        wrong = "the wait never switched the terminal to raw mode";
+    else if (!(tio.c_lflag & ECHO) || !(tio.c_lflag & ICANON))
+        wrong = "terminal left without echo or line mode";
+    t.record("Ctrl-C during the key wait", wrong);
 }
 
 #ifdef RF_GIS_BINARY
@@ -422,6 +587,8 @@ int main()
     write_failures(t, good);
     bad_files(t, good);
     interrupts(t);
+    commit_faults(t);
+    interrupt_at_commit(t, good);
 #ifdef RF_GIS_BINARY
     gis_faults(t);
 #endif

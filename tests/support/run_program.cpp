@@ -98,8 +98,8 @@ std::string without_cr_before_lf(const std::string& text)
 Program_run run_program(const std::string& binary, const std::vector<std::string>& args,
                         const Run_options& options)
 {
-    if (options.file_size_limit >= 0 || options.memory_limit >= 0)
-        throw std::runtime_error("resource limits are not available on Windows");
+    if (options.file_size_limit >= 0 || options.memory_limit >= 0 || options.close_output)
+        throw std::runtime_error("resource limits and closed outputs are not available on Windows");
     const bool interrupt = !options.signal_after.empty() && options.signal_to_send;
     if (interrupt) attach_a_console();
 
@@ -209,7 +209,10 @@ Program_run run_program(const std::string& binary, const std::vector<std::string
             unsetenv("HOME");
         else
             setenv("HOME", options.home.c_str(), 1);
-        signal(SIGXFSZ, SIG_IGN);
+        for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         set_limit(RLIMIT_FSIZE, options.file_size_limit);
         set_limit(RLIMIT_AS, options.memory_limit);
         std::vector<char*> argv;
@@ -259,13 +262,18 @@ Program_run run_program(const std::string& binary, const std::vector<std::string
             (r.out.find(options.signal_after) != std::string::npos ||
              r.err.find(options.signal_after) != std::string::npos)) {
             if (options.signal_to_send) kill(pid, options.signal_to_send);
+            if (options.close_output) {
+                close(out_pipe[0]);
+                out_pipe[0] = -1;
+                out_open = false;
+            }
             signalled = true;
             close(in_pipe[1]);
             in_open = false;
         }
     }
     if (in_open) close(in_pipe[1]);
-    close(out_pipe[0]);
+    if (out_pipe[0] >= 0) close(out_pipe[0]);
     close(err_pipe[0]);
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {

@@ -17,16 +17,21 @@ struct Run_options {
     std::string home;               // HOME of the child; unset when empty
     std::string input;              // written to the child's standard input
     bool unset_home = false;        // run with HOME removed from the environment
-    long long file_size_limit = -1; // RLIMIT_FSIZE in bytes (SIGXFSZ ignored); POSIX only
+    long long file_size_limit = -1; // RLIMIT_FSIZE in bytes; POSIX only
     long long memory_limit = -1;    // RLIMIT_AS in bytes; POSIX only
     // When set, the standard input stays open after `input` until the output
     // or the error output contains this text; then `signal_to_send` is sent and the input closed.
     // On Windows any signal is sent as a Ctrl-C console event.
     std::string signal_after;
     int signal_to_send = 0;
+    // With signal_after: the reader of the standard output goes away then too,
+    // as `| head` does. POSIX only.
+    bool close_output = false;
 };
 
-// On Windows the console's line ends, CR LF in text mode, come back as LF.
+// On POSIX the child runs under the default signal dispositions with no
+// signal blocked, as a shell starts a program. On Windows the console's line
+// ends, CR LF in text mode, come back as LF.
 Program_run run_program(const std::string& binary, const std::vector<std::string>& args,
                         const Run_options& options);
 
