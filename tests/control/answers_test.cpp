@@ -33,6 +33,8 @@ class Answers : public ::testing::Test {
         std::string said(static_cast<std::size_t>(std::ftell(out)), '\0');
         std::rewind(out);
         said.resize(std::fread(said.data(), 1, said.size(), out));
+        // A write after a read needs a seek in between.
+        std::fseek(out, 0, SEEK_END);
         return said;
     }
     void TearDown() override

@@ -84,8 +84,9 @@ TEST_F(Faults, NumberAnswersThatAreNotWholeNumbersAreAskedAgain)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.substr(0, s.out.size()), s.out);
     // The mesh size is recorded as typed.
-    EXPECT_NE(read_file(path("strip_m4.txt")).find("Size of the window smoothing : -3 \n"),
-              std::string::npos);
+    EXPECT_NE(
+        read_file(path("strip_m4.txt")).find(host_text("Size of the window smoothing : -3 \n")),
+        std::string::npos);
 }
 
 TEST_F(Faults, EndOfInputAtEveryQuestionLosesNothing)

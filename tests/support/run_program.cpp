@@ -144,7 +144,13 @@ Program_run run_program(const std::string& binary, const std::vector<std::string
             return c.open == 0 || c.out.find(options.signal_after) != std::string::npos ||
                    c.err.find(options.signal_after) != std::string::npos;
         });
-        if (c.open > 0 && interrupt) GenerateConsoleCtrlEvent(CTRL_C_EVENT, pi.dwProcessId);
+        // The input stays open after the event, as a console's would: the
+        // child must end by itself (closed after a minute all the same, so
+        // that a child that ignores the event fails the test instead of hanging it).
+        if (c.open > 0 && interrupt && GenerateConsoleCtrlEvent(CTRL_C_EVENT, pi.dwProcessId)) {
+            lock.unlock();
+            WaitForSingleObject(pi.hProcess, 60000);
+        }
     }
     CloseHandle(in_write);
     out_reader.join();

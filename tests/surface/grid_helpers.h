@@ -86,6 +86,8 @@ class Console_capture {
         std::string said(static_cast<std::size_t>(std::ftell(sink_)), '\0');
         std::rewind(sink_);
         said.resize(std::fread(said.data(), 1, said.size(), sink_));
+        // A write after a read needs a seek in between.
+        std::fseek(sink_, 0, SEEK_END);
         return said;
     }
 
