@@ -29,6 +29,7 @@ win_start=$SECONDS
 export WINEDEBUG=-all WINEPREFIX="$root/build-win/wineprefix" WINEDLLOVERRIDES=mscoree,mshtml= DISPLAY=
 mkdir -p "$WINEPREFIX"
 wineboot -i </dev/null >/dev/null 2>&1
+wineserver -w
 wineserver -p 30
 run_suite "$root/build-win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRF_GIS=OFF -DRF_LINUX_BUILD="$root/build"
