@@ -40,6 +40,10 @@ void install_interrupt_cleanup()
     sa.sa_handler = on_gis_interrupt;
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+    // A file-size limit and a closed pipe show as write errors, reported as
+    // such, rather than killing the tool with its temporary files left.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 Staged_file::Staged_file(std::string path)

@@ -66,6 +66,8 @@ void install_interrupt_handlers();
 // A safe point of the run: where the host records interrupts rather than
 // acting on them at once, throws the interruption's Run_error when one came.
 void interruption_point();
+// Whether the next safe point will end the run. Safe to call from any thread.
+bool interrupt_pending();
 
 // ---- Stages --------------------------------------------------------------
 

@@ -47,7 +47,8 @@ long long host_file_size(std::FILE* f);
 
 // Serialises the runs that publish the DEM whose raster is `raster_path`:
 // returns once no other run holds the lock (the folder's on POSIX, a lock
-// file beside the DEM on Windows). host_unlock_result releases it.
+// file beside the DEM on Windows). host_unlock_result releases it, once the
+// renames made under it are on the disk.
 bool host_lock_result(const std::string& raster_path);
 void host_unlock_result();
 

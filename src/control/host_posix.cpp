@@ -137,7 +137,11 @@ bool host_lock_result(const std::string& raster_path)
 
 void host_unlock_result()
 {
-    if (g_lock_fd >= 0) close(g_lock_fd);
+    // The renames reach the disk before another run may publish.
+    if (g_lock_fd >= 0) {
+        fsync(g_lock_fd);
+        close(g_lock_fd);
+    }
     g_lock_fd = -1;
 }
 

@@ -122,9 +122,16 @@ bool host_flush_to_disk(std::FILE* f)
 
 bool host_replace_file(const char* from, const char* to)
 {
-    if (MoveFileExW(wide(from).c_str(), wide(to).c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
+    const std::wstring wfrom = wide(from);
+    const std::wstring wto = wide(to);
+    // A virus scanner or an indexer may hold either file for a moment.
+    for (int tries = 0;; ++tries) {
+        if (MoveFileExW(wfrom.c_str(), wto.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        if (GetLastError() != ERROR_SHARING_VIOLATION || tries == 20) break;
+        Sleep(50);
+    }
     set_errno_from_last_error();
     return false;
 }

@@ -177,9 +177,11 @@ void discard_outputs()
     }
 }
 
+bool interrupt_pending() { return host_interrupted() || console_lost(); }
+
 void interruption_point()
 {
-    if (host_interrupted() || console_lost()) throw Run_error(g_interrupt_message);
+    if (interrupt_pending()) throw Run_error(g_interrupt_message);
 }
 
 void install_interrupt_handlers()

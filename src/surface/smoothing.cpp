@@ -10,6 +10,7 @@
 // n + 1 pixels whose windows hold that line; z then sums U[i] * M[i] in
 // double, i from 0. Every rounding is the per-pixel one, in the same order.
 #include "control/console.h"
+#include "control/control.h"
 #include "control/program_state.h"
 #include "surface/bezier_window.h"
 #include "surface/parallel.h"
@@ -203,8 +204,9 @@ void smoothing(Program_state& s, int maille)
     say("\n\tSize of the window smoothing : %d \n\n", maille);
     Line_progress progress(s.nb_lig, announce_line);
     std::atomic<int> next_block{0};
+    // A run that is to end at its next safe point takes no further block.
     run_workers(workers, [&](int t) {
-        for (int b = next_block++; b < blocks; b = next_block++) {
+        for (int b = next_block++; b < blocks && !interrupt_pending(); b = next_block++) {
             const int first = b * block;
             smooth_block(s, plan, first, std::min(first + block, s.nb_lig),
                          lines[static_cast<std::size_t>(t)], progress);

@@ -92,7 +92,8 @@ double InterpolePointSpline(const Program_state& s, double x, double y, int n);
 // Reads itab, changes itab1. Called only for maille > 1. Throws
 // std::invalid_argument, before any output, when the window of maille + 1
 // pixels does not fit the grid or maille exceeds 66, the largest degree whose
-// binomial quotient Comb can convert.
+// binomial quotient Comb can convert. When the run is to end at its next safe
+// point (interrupt_pending), it stops early and leaves itab1 part-smoothed.
 void smoothing(Program_state& s, int maille);
 
 // Extends the running minimum *Minv and maximum *maxv with every value of the

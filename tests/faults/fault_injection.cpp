@@ -449,6 +449,34 @@ void signal_faults(Tally& t, const std::string& big, const std::string& big_head
         t.record("standard output closed during the run", wrong);
     }
 
+    // Other signals that end a process by default clean up the same way.
+    for (int sig : {SIGQUIT, SIGUSR1, SIGALRM}) {
+        Scene s(true, big, big_header);
+        Run_options o;
+        o.input = kAnswers;
+        o.signal_after = "Iterative process number 2 ";
+        o.signal_to_send = sig;
+        const Program_run r = s.run(o);
+        std::string wrong = r.status == 0 ? "" : stopped_cleanly(s, r);
+        if (r.status == 0 && s.temporary_left()) wrong = "temporary file left";
+        t.record("signal " + std::to_string(sig) + " during the dilation", wrong);
+    }
+    {
+        // A hang-up ignored by whoever started the run (nohup) stays ignored.
+        Scene s(true, big, big_header);
+        Run_options o;
+        o.home = s.home.path;
+        o.input = kAnswers;
+        o.signal_after = "Iterative process number 2 ";
+        o.signal_to_send = SIGHUP;
+        const Program_run r =
+            run_program("/bin/sh", {"-c", std::string("trap '' HUP; exec '") + RF_BINARY + "'"}, o);
+        t.record("SIGHUP under nohup",
+                 r.status == 0 && !s.temporary_left() && s.dem().size() == 1500u * 1500u * 4u
+                     ? ""
+                     : "the run did not go on to its DEM");
+    }
+
     // The raster is missing: the program waits for a key in raw mode.
     Temp_dir home;
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -484,11 +512,16 @@ void signal_faults(Tally& t, const std::string& big, const std::string& big_head
     }
     kill(pid, SIGINT);
     int wstatus = 0;
-    for (;;) {
+    bool ended = false;
+    for (int k = 0; k < 1000 && !ended; ++k) {
         char buf[4096];
         pollfd p{master, POLLIN, 0};
-        if (poll(&p, 1, 10) > 0 && read(master, buf, sizeof buf) <= 0) break;
-        if (waitpid(pid, &wstatus, WNOHANG) == pid) break;
+        if (poll(&p, 1, 10) > 0 && read(master, buf, sizeof buf) < 0) break;
+        ended = waitpid(pid, &wstatus, WNOHANG) == pid;
+    }
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &wstatus, 0);
     }
     tcgetattr(slave, &tio);
     close(slave);
@@ -496,6 +529,8 @@ void signal_faults(Tally& t, const std::string& big, const std::string& big_head
     std::string wrong;
     if (!raw)
         wrong = "the wait never switched the terminal to raw mode";
+    else if (!ended)
+        wrong = "SIGINT did not end the key wait";
     else if (!(tio.c_lflag & ECHO) || !(tio.c_lflag & ICANON))
         wrong = "terminal left without echo or line mode";
     t.record("Ctrl-C during the key wait", wrong);
