@@ -2,7 +2,9 @@
 # Installs, through apt-get, the Debian packages the build and the tests need
 # and that are missing. Does nothing when everything is there.
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libgdal-dev gdal-bin)
+# The last three: the Windows build (MinGW-w64) and its tests (Wine).
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libgdal-dev gdal-bin
+  g++-mingw-w64-x86-64-posix wine wine64)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

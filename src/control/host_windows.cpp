@@ -215,6 +215,9 @@ void host_install_interrupts(const char* (*)())
 {
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_run_thread, 0,
                     FALSE, DUPLICATE_SAME_ACCESS);
+    // A process started in a new process group has Ctrl-C ignored: it must
+    // still stop the run cleanly.
+    SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 

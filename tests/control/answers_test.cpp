@@ -12,8 +12,6 @@ namespace {
 class Answers : public ::testing::Test {
   protected:
     std::FILE* in = nullptr;
-    char* out_buf = nullptr;
-    std::size_t out_len = 0;
     std::FILE* out = nullptr;
 
     void feed(const std::string& input)
@@ -24,14 +22,20 @@ class Answers : public ::testing::Test {
         std::rewind(in);
         answers_from(in);
         if (!out) {
-            out = open_memstream(&out_buf, &out_len);
+            out = std::tmpfile();
             console_redirect(out);
         }
     }
+    // Everything said so far; the sink stays at its end for what follows.
     std::string console()
     {
         std::fflush(out);
-        return std::string(out_buf, out_len);
+        std::string said(static_cast<std::size_t>(std::ftell(out)), '\0');
+        std::rewind(out);
+        said.resize(std::fread(said.data(), 1, said.size(), out));
+        // A write after a read needs a seek in between.
+        std::fseek(out, 0, SEEK_END);
+        return said;
     }
     void TearDown() override
     {
@@ -39,7 +43,6 @@ class Answers : public ::testing::Test {
         console_redirect(nullptr);
         if (in) std::fclose(in);
         if (out) std::fclose(out);
-        std::free(out_buf);
     }
 };
 

@@ -21,10 +21,12 @@ std::string finish16(Script& s, const std::string& image, int maille_answer)
 
 } // namespace
 
+// An earlier DEM of the same name is replaced.
 TEST_F(E2e, ExistingHeader16BitRoundTripsTheRaster)
 {
     write_file(path("ex_c2.raw"), kRaster16);
     write_file(path("ex_c2.txt"), "2\n3\n2\n0\n65535\n25\n");
+    plant_earlier_dem("ex_m2");
     Script s = start("ex", "0");
     s.show(size_report(2, 3)).show("\n\tResulting DEM : ").ask(result_choice("ex"), "0");
     finish16(s, "ex", 1);
@@ -56,7 +58,7 @@ TEST_F(E2e, MissingHeaderIsCreatedAndFoundByTheNextRun)
     EXPECT_EQ(r.out, s.out);
     const std::string created =
         "\x32\x0A\x33\x0A\x32\x0A\x30\x0A\x36\x35\x35\x33\x35\x0A\x32\x35\x0A";
-    EXPECT_EQ(read_file(path("ex_c2.txt")), created);
+    EXPECT_EQ(read_file(path("ex_c2.txt")), host_text(created));
     EXPECT_EQ(created.size(), 17u);
 
     // The second run reads the created header: no geometry questions.
@@ -66,7 +68,7 @@ TEST_F(E2e, MissingHeaderIsCreatedAndFoundByTheNextRun)
     const Program_run r2 = run(again.in);
     EXPECT_EQ(r2.status, 0);
     EXPECT_EQ(r2.out, again.out);
-    EXPECT_EQ(read_file(path("ex_c2.txt")), created);
+    EXPECT_EQ(read_file(path("ex_c2.txt")), host_text(created));
 }
 
 TEST_F(E2e, ResultChoiceIsAskedAgainUntilZeroOrOne)
@@ -118,6 +120,31 @@ TEST_F(E2e, HeaderWithoutPixelSizeAsksForItOnce)
     EXPECT_EQ(r.out, s.out);
     // The third value follows the pixel type, not the header.
     EXPECT_EQ(read_file(path("ex_m2.txt")), dem_header(2, 3, 2, 0, 65535, 0, path("ex_c2.raw"), 1));
+}
+
+// Pixels whose bytes a text-mode file would change: LF (266 = 0x010A, 10), CR
+// LF (3338 = 0x0D0A), CR (13), LF CR (2573 = 0x0A0D) and the end-of-file mark
+// 0x1A (26). Every pixel is a contour pixel, and with equidistance 512 each
+// value comes back unchanged.
+TEST_F(E2e, RasterBytesThatTextModeWouldChangeComeBackUnchanged)
+{
+    const std::vector<int> values = {266, 3338, 13, 2573, 26, 10};
+    for (const std::string type : {"0", "1"}) {
+        SCOPED_TRACE("pixel type " + type);
+        const std::string raster = type == "0" ? le16(values) : le32(values);
+        const std::string suffix = type == "0" ? "2" : "4";
+        write_file(path("nl_c" + suffix + ".raw"), raster);
+        write_file(path("nl_c" + suffix + ".txt"), "2\n3\n2\n10\n3338\n5\n");
+        Script s = start("nl", type);
+        s.show(size_report(2, 3)).show("\n\tResulting DEM : ").ask(result_choice("nl"), "0");
+        s.ask(kEquid_prompt, "512").ask(kMesh_prompt, "1");
+        s.show("\n\tLecture ").show(passes({0})).show("\n").show(saving(2, 10, 3338));
+
+        const Program_run r = run(s.in);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, s.out);
+        EXPECT_EQ(read_file(path("nl_m" + suffix + ".raw")), raster);
+    }
 }
 
 class PixelType : public E2e, public ::testing::WithParamInterface<const char*> {};

@@ -34,18 +34,27 @@ constexpr int ND = -99999;
 
 class E2e : public ::testing::Test {
   protected:
+#ifdef _WIN32
+    // The base directory is fixed: each test has a folder of its own in it.
+    Temp_dir work{"C:\\images\\"};
+    std::string base = "C:\\images\\";
+    std::string folder = work.path.substr(base.size());
+    std::string dir = base + folder + "\\";
+#else
     Temp_dir home;
     std::string base = home.path + "/images/";
-    std::string dir = base + "maps/";
+    std::string folder = "maps";
+    std::string dir = base + folder + "/";
+#endif
 
     std::string path(const std::string& name) const { return dir + name; }
 
-    // Banner, folder "maps", image name and pixel type.
+    // Banner, the test's folder, image name and pixel type.
     transcript::Script start(const std::string& image, const std::string& type) const
     {
         transcript::Script s;
         s.show(transcript::banner());
-        s.ask(transcript::folder_prompt(base), "maps");
+        s.ask(transcript::folder_prompt(base), folder);
         s.ask(transcript::kImage_prompt, image);
         s.ask(transcript::kType_prompt, type);
         return s;
@@ -54,15 +63,16 @@ class E2e : public ::testing::Test {
     Program_run run(const std::string& input) const
     {
         Run_options o;
-        o.home = home.path;
         o.input = input;
-        return run_program(RF_BINARY, {}, o);
+        return run(o);
     }
 
     Program_run run(const Run_options& options) const
     {
         Run_options o = options;
+#ifndef _WIN32
         o.home = home.path;
+#endif
         return run_program(RF_BINARY, {}, o);
     }
 

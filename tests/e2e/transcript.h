@@ -91,6 +91,7 @@ inline std::string saving(int lines, int min, int max)
     std::snprintf(buf, sizeof buf, "\n\tMin = %d  Max = %d", min, max);
     return s + buf + "\n";
 }
+// The DEM header file's bytes, with the host's line ends.
 inline std::string dem_header(int lines, int cols, int val, int min, int max, int pix,
                               const std::string& input, int maille)
 {
@@ -99,7 +100,7 @@ inline std::string dem_header(int lines, int cols, int val, int min, int max, in
                   "%d \n%d \n%d \n%d\n%d\n%d\n\n\tName of the input file : %s \n\n\tSize of the "
                   "window smoothing : %d \n\n\n\t\t\t\t\tDEM built by relief_forge",
                   lines, cols, val, min, max, pix, input.c_str(), maille);
-    return buf;
+    return host_text(buf);
 }
 
 // A dialogue being written: the answers typed and the console text expected.

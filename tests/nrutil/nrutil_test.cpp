@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <climits>
 #include <cstddef>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <utility>
 #include <vector>
 
-// The test is linked with --wrap=calloc and --wrap=free, so every request NRUTIL makes
-// passes through here while a Watch is alive: it is recorded, and one can be refused.
+// The test is linked with --wrap=calloc and --wrap=free (on Windows, NRUTIL's calls are
+// renamed to the wrappers), so every request NRUTIL makes passes through here while a
+// Watch is alive: it is recorded, and one can be refused.
 namespace {
 
 struct Probe {
@@ -31,8 +33,13 @@ struct Watch {
 
 } // namespace
 
+#ifdef _WIN32
+extern "C" void* __real_calloc(std::size_t n, std::size_t size) { return std::calloc(n, size); }
+extern "C" void __real_free(void* p) { std::free(p); }
+#else
 extern "C" void* __real_calloc(std::size_t n, std::size_t size);
 extern "C" void __real_free(void* p);
+#endif
 
 extern "C" void* __wrap_calloc(std::size_t n, std::size_t size)
 {

@@ -1,19 +1,191 @@
 #include "support/run_program.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#ifdef _WIN32
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <windows.h>
+#else
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <poll.h>
-#include <sstream>
-#include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
+
+#ifdef _WIN32
+
+namespace {
+
+// One argument as the child's C runtime splits its command line: quoted, with
+// the backslashes before a quote doubled.
+std::string quoted(const std::string& arg)
+{
+    std::string q = "\"";
+    std::size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        q.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        q.push_back(c);
+    }
+    q.append(2 * backslashes, '\\');
+    return q + "\"";
+}
+
+// A Ctrl-C event reaches only processes attached to the sender's console;
+// under Wine without a terminal the test has none, so it takes one of its own
+// once, keeping its standard handles.
+void attach_a_console()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const DWORD ids[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+        HANDLE saved[3];
+        for (int k = 0; k < 3; ++k) saved[k] = GetStdHandle(ids[k]);
+        FreeConsole();
+        AllocConsole();
+        for (int k = 0; k < 3; ++k) SetStdHandle(ids[k], saved[k]);
+    });
+}
+
+// What the child printed so far on both pipes, filled by one reader thread per pipe.
+struct Capture {
+    std::mutex m;
+    std::condition_variable changed;
+    std::string out, err;
+    int open = 2;
+};
+
+void drain(HANDLE pipe, std::string Capture::*into, Capture& c)
+{
+    char buf[65536];
+    DWORD n = 0;
+    while (ReadFile(pipe, buf, sizeof buf, &n, nullptr) && n > 0) {
+        std::lock_guard<std::mutex> lock(c.m);
+        (c.*into).append(buf, n);
+        c.changed.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(c.m);
+    --c.open;
+    c.changed.notify_all();
+}
+
+std::string without_cr_before_lf(const std::string& text)
+{
+    std::string s;
+    for (std::size_t k = 0; k < text.size(); ++k)
+        if (!(text[k] == '\r' && k + 1 < text.size() && text[k + 1] == '\n')) s.push_back(text[k]);
+    return s;
+}
+
+} // namespace
+
+Program_run run_program(const std::string& binary, const std::vector<std::string>& args,
+                        const Run_options& options)
+{
+    if (options.file_size_limit >= 0 || options.memory_limit >= 0 || options.close_output)
+        throw std::runtime_error("resource limits and closed outputs are not available on Windows");
+    const bool interrupt = !options.signal_after.empty() && options.signal_to_send;
+    if (interrupt) attach_a_console();
+
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE in_read, in_write, out_read, out_write, err_read, err_write;
+    // The answers fit the input pipe's buffer, so that writing them never
+    // waits for a child that stopped reading.
+    const DWORD in_size = static_cast<DWORD>(options.input.size() + 4096);
+    if (!CreatePipe(&in_read, &in_write, &inherit, in_size) ||
+        !CreatePipe(&out_read, &out_write, &inherit, 0) ||
+        !CreatePipe(&err_read, &err_write, &inherit, 0))
+        throw std::runtime_error("CreatePipe");
+    for (HANDLE own : {in_write, out_read, err_read})
+        SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in_read;
+    si.hStdOutput = out_write;
+    si.hStdError = err_write;
+    std::string command = quoted(binary);
+    for (const std::string& a : args) command += " " + quoted(a);
+    PROCESS_INFORMATION pi{};
+    // Its own process group, so that a Ctrl-C event can be sent to it alone.
+    const DWORD flags = interrupt ? CREATE_NEW_PROCESS_GROUP : 0;
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                        &si, &pi))
+        throw std::runtime_error("CreateProcess " + binary);
+    for (HANDLE childs : {in_read, out_write, err_write}) CloseHandle(childs);
+
+    Capture c;
+    std::thread out_reader(drain, out_read, &Capture::out, std::ref(c));
+    std::thread err_reader(drain, err_read, &Capture::err, std::ref(c));
+    DWORD written = 0;
+    if (!options.input.empty())
+        WriteFile(in_write, options.input.data(), static_cast<DWORD>(options.input.size()),
+                  &written, nullptr);
+    if (!options.signal_after.empty()) {
+        std::unique_lock<std::mutex> lock(c.m);
+        c.changed.wait(lock, [&] {
+            return c.open == 0 || c.out.find(options.signal_after) != std::string::npos ||
+                   c.err.find(options.signal_after) != std::string::npos;
+        });
+        // The input stays open after the event, as a console's would: the
+        // child must end by itself (closed after a minute all the same, so
+        // that a child that ignores the event fails the test instead of hanging it).
+        if (c.open > 0 && interrupt && GenerateConsoleCtrlEvent(CTRL_C_EVENT, pi.dwProcessId)) {
+            lock.unlock();
+            WaitForSingleObject(pi.hProcess, 60000);
+        }
+    }
+    CloseHandle(in_write);
+    out_reader.join();
+    err_reader.join();
+    CloseHandle(out_read);
+    CloseHandle(err_read);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+
+    Program_run r;
+    r.out = without_cr_before_lf(c.out);
+    r.err = without_cr_before_lf(c.err);
+    r.status = static_cast<int>(code);
+    return r;
+}
+
+Temp_dir::Temp_dir(const std::string& parent)
+{
+    static std::atomic<int> counter{0};
+    const fs::path where = parent.empty() ? fs::temp_directory_path() : fs::path(parent);
+    fs::create_directories(where);
+    for (;;) {
+        const fs::path p = where / ("rf_test_" + std::to_string(GetCurrentProcessId()) + "_" +
+                                    std::to_string(counter++));
+        if (fs::create_directory(p)) {
+            path = p.string();
+            return;
+        }
+    }
+}
+
+#else
 
 namespace {
 
@@ -117,12 +289,16 @@ Program_run run_program(const std::string& binary, const std::vector<std::string
     return r;
 }
 
-Temp_dir::Temp_dir()
+Temp_dir::Temp_dir(const std::string& parent)
 {
-    std::string tmpl = (fs::temp_directory_path() / "rf_test_XXXXXX").string();
+    const fs::path where = parent.empty() ? fs::temp_directory_path() : fs::path(parent);
+    fs::create_directories(where);
+    std::string tmpl = (where / "rf_test_XXXXXX").string();
     if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
     path = tmpl;
 }
+
+#endif
 
 Temp_dir::~Temp_dir()
 {
@@ -158,4 +334,18 @@ std::vector<std::string> list_dir(const std::string& path)
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string host_text(const std::string& text)
+{
+#ifdef _WIN32
+    std::string s;
+    for (char c : text) {
+        if (c == '\n') s.push_back('\r');
+        s.push_back(c);
+    }
+    return s;
+#else
+    return text;
+#endif
 }

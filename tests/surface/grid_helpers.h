@@ -67,28 +67,31 @@ inline Rows transposed(const Rows& rows)
                      [&](int l, int c) { return rows[c][l]; });
 }
 
-// Sends the console to memory while alive; text() returns what was said.
+// Sends the console to a temporary file while alive; text() returns what was said.
 class Console_capture {
   public:
-    Console_capture() : sink_(open_memstream(&buf_, &len_)) { old_ = console_redirect(sink_); }
+    Console_capture() : sink_(std::tmpfile()) { old_ = console_redirect(sink_); }
     ~Console_capture()
     {
         console_redirect(old_);
         std::fclose(sink_);
-        std::free(buf_);
     }
     Console_capture(const Console_capture&) = delete;
     Console_capture& operator=(const Console_capture&) = delete;
 
+    // Everything said so far; the sink stays at its end for what follows.
     std::string text()
     {
         std::fflush(sink_);
-        return std::string(buf_, len_);
+        std::string said(static_cast<std::size_t>(std::ftell(sink_)), '\0');
+        std::rewind(sink_);
+        said.resize(std::fread(said.data(), 1, said.size(), sink_));
+        // A write after a read needs a seek in between.
+        std::fseek(sink_, 0, SEEK_END);
+        return said;
     }
 
   private:
-    char* buf_ = nullptr;
-    std::size_t len_ = 0;
     std::FILE* sink_;
     std::FILE* old_ = nullptr;
 };
