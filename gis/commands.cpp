@@ -1,5 +1,6 @@
 // The road of each command: one call per stage, in order.
 #include "gis/gis.h"
+#include "gis/sources/sources.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -2,6 +2,7 @@
 // for vector contours, the elevation check, the header range, the DEM header
 // reader and the preview's picture.
 #include "gis/gis.h"
+#include "gis/sources/sources.h"
 #include "raster/raster_files.h"
 
 #include <cmath>
