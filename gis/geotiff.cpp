@@ -15,7 +15,8 @@ constexpr int kTile_from = 512;
 } // namespace
 
 void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
-                   const std::vector<std::pair<std::string, std::string>>& metadata)
+                   const std::vector<std::pair<std::string, std::string>>& metadata,
+                   const std::vector<float>* values)
 {
     Staged_file f(path);
     GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
@@ -28,10 +29,12 @@ void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
         options.SetNameValue("BLOCKXSIZE", "256");
         options.SetNameValue("BLOCKYSIZE", "256");
     }
-    const bool bits16 = s.itype == 0;
+    const bool bits16 = s.itype == 0 && !values;
+    const GDALDataType type = values ? GDT_Float32 : bits16 ? GDT_UInt16 : GDT_Int32;
+    if (values) options.SetNameValue("PREDICTOR", "3");
     CPLErrorReset();
-    GDALDataset* ds = gtiff->Create(f.temp_path.c_str(), s.nb_col, s.nb_lig, 1,
-                                    bits16 ? GDT_UInt16 : GDT_Int32, options.List());
+    GDALDataset* ds =
+        gtiff->Create(f.temp_path.c_str(), s.nb_col, s.nb_lig, 1, type, options.List());
     if (!ds) gis_fail("cannot create %s: %s", path.c_str(), gdal_error("GeoTIFF error").c_str());
     struct Closer {
         GDALDataset* ds;
@@ -63,8 +66,11 @@ void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
     progress_stage("GeoTIFF", true);
     for (int i = 0; i < s.nb_lig; ++i) {
         void* row = bits16 ? static_cast<void*>(s.jtab1[i]) : static_cast<void*>(s.itab1[i]);
-        if (band->RasterIO(GF_Write, 0, i, s.nb_col, 1, row, s.nb_col, 1,
-                           bits16 ? GDT_UInt16 : GDT_Int32, 0, 0, nullptr) != CE_None)
+        if (values)
+            row = const_cast<float*>(values->data()) +
+                  static_cast<std::size_t>(i) * static_cast<std::size_t>(s.nb_col);
+        if (band->RasterIO(GF_Write, 0, i, s.nb_col, 1, row, s.nb_col, 1, type, 0, 0, nullptr) !=
+            CE_None)
             gis_fail("cannot write %s: %s", path.c_str(), gdal_error("write error").c_str());
         progress_fraction(static_cast<double>(i + 1) / s.nb_lig);
     }
