@@ -1,5 +1,8 @@
 // The road of each command: one call per stage, in order.
 #include "gis/gis.h"
+#include "gis/outputs/dem_files.h"
+#include "gis/outputs/geotiff.h"
+#include "gis/outputs/preview.h"
 
 #include <cstdio>
 #include <filesystem>

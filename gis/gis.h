@@ -198,6 +198,12 @@ void write_contour_files(Program_state& s, const Georef& geo, const std::string&
 // Name of the sidecar of a contour raster path ending in _c4.raw or _c2.raw.
 std::string sidecar_name(const std::string& raster_path);
 
+// Reads the sidecar's georeferencing and checks its size against `s`; when
+// `contours` is given, also reads which pixels of the contour raster hold a
+// contour (1) or NO_DATA (0).
+void read_sidecar(const std::string& path, const Program_state& s, Georef& geo,
+                  std::vector<std::uint8_t>* contours);
+
 // ---- The surface ----------------------------------------------------------
 
 // Refuses, as the dialogue does, an equidistance that is not positive and a
@@ -213,93 +219,6 @@ void build_surface(Program_state& s, int equid, int maille, int& min_al, int& ma
 int** new_int_grid(int nb_col, int nb_lig);
 // Releases every grid of `s`.
 void release_grids(Program_state& s);
-
-// ---- The interactive program's DEM ----------------------------------------
-
-struct Dem_header {
-    int values[6] = {};     // lines, columns, bytes per pixel, min, max, pixel size
-    int count = 0;          // how many of them were read
-    std::string input_path; // the "Name of the input file" line; empty when absent
-    int maille = 1;         // the window-smoothing line, 1 when absent
-};
-// Reads the text of a DEM header.
-Dem_header parse_dem_header(const std::string& text);
-// Reads DIR/NAME_m4 (or _m2): its header and its raw raster into itab1 (and
-// jtab1 for 16 bits); sets nb_lig, nb_col, itype, val, taille_pix and nomim1
-// (the input contour raster named by the header). Throws Gis_error.
-Dem_header read_interactive_dem(const std::string& base, Program_state& s);
-// The georeferencing sidecar of the contour raster `input_path` named by a
-// DEM header: beside it, or else beside the DEM in `dem_dir` (the folder may
-// have moved). Throws when neither exists.
-std::string find_sidecar(const std::string& input_path, const std::string& dem_dir);
-// Reads the sidecar's georeferencing and checks its size against `s`; when
-// `contours` is given, also reads which pixels of the contour raster hold a
-// contour (1) or NO_DATA (0).
-void read_sidecar(const std::string& path, const Program_state& s, Georef& geo,
-                  std::vector<std::uint8_t>* contours);
-
-// ---- GeoTIFF --------------------------------------------------------------
-
-// Writes itab1 as a GeoTIFF: Int32 with nodata NO_DATA for 32-bit runs,
-// UInt16 with the low 16 bits of each value for 16-bit runs (as the
-// interactive program writes its DEM), the CRS and geotransform of `geo`,
-// DEFLATE-compressed, tiled when large, with the metadata items given.
-// Appears under `path` only once complete. Throws Gis_error.
-void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
-                   const std::vector<std::pair<std::string, std::string>>& metadata);
-
-// ---- Preview --------------------------------------------------------------
-
-// What the preview shows: the DEM as written (low 16 bits for 16-bit runs),
-// the ground size of a cell in the altitudes' unit, and optionally which
-// pixels held an input contour.
-struct Relief_view {
-    int** dem = nullptr;
-    int nb_lig = 0;
-    int nb_col = 0;
-    bool low16 = false;                     // values are shown as their low 16 bits
-    bool has_empty = true;                  // NO_DATA pixels are empty (32-bit runs)
-    double dx = 1;                          // ground width of a cell
-    double dy = 1;                          // ground height of a cell
-    double zfactor = 1;                     // vertical exaggeration of the hillshade
-    const std::uint8_t* contours = nullptr; // nb_lig * nb_col flags, or null
-};
-
-struct Rgba_image {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> px; // width * height * 4 bytes, row by row
-};
-
-struct Altitude_range {
-    bool any = false; // false when every pixel is empty
-    int min = 0;
-    int max = 0;
-};
-
-// Range of the non-empty pixels of the view.
-Altitude_range relief_range(const Relief_view& v);
-// Lambertian shade, 0 to 1, of a pixel whose surface rises by dzde per unit
-// east and dzdn per unit north, lit from the north-west at 45 degrees.
-double hillshade(double dzde, double dzdn);
-// Colour of the ramp at `t` (0 = lowest, 1 = highest), as RGB 0 to 255.
-void ramp_colour(double t, std::uint8_t rgb[3]);
-// Renders the relief: every `step`-th pixel of the DEM, hillshade blended
-// with the colour ramp, empty pixels transparent, input contours drawn over
-// it when given, and a legend of the range at the right when the image is
-// tall enough for it.
-Rgba_image render_relief(const Relief_view& v, int step, const Altitude_range& range);
-// The vertical exaggeration that makes a relief of `span` over a ground
-// diagonal of `diagonal` readable in the hillshade: none for steep ground,
-// up to 50 times for gentle hills.
-double auto_zfactor(double span, double diagonal);
-// Ground size of a cell of `geo`, in metres for a geographic CRS (taken at
-// the grid's centre, whose line and column are given).
-void ground_cell_size(const Georef& geo, double centre_line, double centre_col, double& dx,
-                      double& dy);
-// Writes the preview PNG of `v`, its range in the PNG's text metadata.
-void write_preview(const Relief_view& v, const Georef& geo, const std::string& path,
-                   const std::string& title);
 
 // ---- Commands -------------------------------------------------------------
 

@@ -2,6 +2,8 @@
 // for vector contours, the elevation check, the header range, the DEM header
 // reader and the preview's picture.
 #include "gis/gis.h"
+#include "gis/outputs/dem_files.h"
+#include "gis/outputs/preview.h"
 #include "raster/raster_files.h"
 
 #include <cmath>

@@ -1,6 +1,6 @@
 // The DEM as a GeoTIFF: the pixels the interactive program writes, placed on
 // the ground.
-#include "gis/gis.h"
+#include "gis/outputs/geotiff.h"
 #include "nrutil.h"
 #include "raster/raster_files.h"
 

@@ -1,6 +1,6 @@
 // The DEM the interactive program wrote: its header, its raw raster, and the
 // sidecar that tells where its contour raster lay.
-#include "gis/gis.h"
+#include "gis/outputs/dem_files.h"
 #include "nrutil.h"
 #include "raster/raster_files.h"
 
