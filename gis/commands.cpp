@@ -3,6 +3,7 @@
 #include "gis/outputs/dem_files.h"
 #include "gis/outputs/geotiff.h"
 #include "gis/outputs/preview.h"
+#include "gis/sources/sources.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -15,6 +15,7 @@
 #include <vector>
 
 class GDALDataset;
+class OGRLayer;
 class OGRSpatialReference;
 
 // A failure that ends a command with exit status 1. what() names the object
@@ -154,17 +155,7 @@ bool crs_is_geographic(const std::string& wkt);
 // True when two CRS are the same (both empty counts as the same).
 bool crs_same(const std::string& a, const std::string& b);
 
-// ---- Import ---------------------------------------------------------------
-
-// Reads the contour file of `o` into a contour grid: sets nb_lig, nb_col,
-// itype, val, taille_pix, nomim1 (the file) and itab (allocated) of `s`, and
-// `geo`. Vector contours are rasterised with GDAL; a raster is converted,
-// its nodata becoming NO_DATA. Throws Gis_error.
-void import_contours(const Import_options& o, Program_state& s, Georef& geo);
-// The vector half of import_contours, on an open GDAL dataset.
-void import_vector(const Import_options& o, GDALDataset& ds, Program_state& s, Georef& geo);
-// The raster half of import_contours, on an open GDAL dataset.
-void import_raster(const Import_options& o, GDALDataset& ds, Program_state& s, Georef& geo);
+// ---- The grid -----------------------------------------------------------
 
 // A grid made for vector contours of the extent [minx, maxx] x [miny, maxy]
 // with square cells of `cell`: its corners on whole multiples of the cell,
@@ -180,23 +171,17 @@ Cell_grid grid_for_extent(double minx, double maxx, double miny, double maxy, do
 // rounded to nearest, at least 1 (0 would make the interactive program ask).
 int header_pixel_size(double cell);
 
-// Checks one elevation: a whole number inside the int range, and not NO_DATA
-// (which would read as no contour). Returns the reason it is refused, or
-// nullptr when it is accepted.
-const char* elevation_refusal(double v);
-
-// ---- Contour files for the interactive program ----------------------------
-
-// Range of a contour grid as a created input header records it: from
-// 1000000 and 0, NO_DATA pixels included.
-void header_range(const Program_state& s, int& min_in, int& max_in);
-// Writes NAME_c4.raw (or _c2.raw), its six-line input header and the
-// georeferencing sidecar NAME_c4.vrt, a GDAL virtual raster describing the
-// raw file, from itab. `base` is DIR/NAME; DIR is created when missing.
-// Each file appears under its final name only once complete.
-void write_contour_files(Program_state& s, const Georef& geo, const std::string& base);
-// Name of the sidecar of a contour raster path ending in _c4.raw or _c2.raw.
-std::string sidecar_name(const std::string& raster_path);
+// Checks a grid's size before it is allocated; `hint` ends the message.
+void check_grid_size(long long lines, long long cols, const char* hint);
+// The grid vector contours are burnt on: the extent of `burn` on cells of
+// --cell, or the --like raster's grid. Sets nb_lig, nb_col, taille_pix of `s`
+// and `geo` (its CRS `layer_wkt` unless --like has one).
+void choose_vector_grid(const Import_options& o, OGRLayer& burn, const std::string& layer_wkt,
+                        Program_state& s, Georef& geo);
+// Burns the integer field "level" of `burn` on the grid of `s` and `geo`
+// into itab (allocated), NO_DATA elsewhere. Throws when nothing falls on it.
+void rasterise_vector_contours(const Import_options& o, OGRLayer& burn, const char* layer_name,
+                               Program_state& s, const Georef& geo);
 
 // Reads the sidecar's georeferencing and checks its size against `s`; when
 // `contours` is given, also reads which pixels of the contour raster hold a

@@ -1,6 +1,7 @@
 // The DEM the interactive program wrote: its header, its raw raster, and the
 // sidecar that tells where its contour raster lay.
 #include "gis/outputs/dem_files.h"
+#include "gis/sources/sources.h"
 #include "nrutil.h"
 #include "raster/raster_files.h"
 

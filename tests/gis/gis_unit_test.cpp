@@ -4,6 +4,7 @@
 #include "gis/gis.h"
 #include "gis/outputs/dem_files.h"
 #include "gis/outputs/preview.h"
+#include "gis/sources/sources.h"
 #include "raster/raster_files.h"
 
 #include <cmath>

@@ -1,6 +1,6 @@
 // A contour raster read into the contour grid: its grid kept, its nodata
 // pixels empty, every other pixel a whole altitude.
-#include "gis/gis.h"
+#include "gis/sources/sources.h"
 
 #include <cmath>
 #include <gdal_priv.h>
