@@ -1,7 +1,9 @@
 // The road of each command: one call per stage, in order.
 #include "gis/gis.h"
+#include "gis/grid/grid.h"
 #include "gis/outputs/dem_files.h"
 #include "gis/outputs/geotiff.h"
+#include "gis/outputs/output_folders.h"
 #include "gis/outputs/preview.h"
 #include "gis/sources/sources.h"
 
@@ -62,7 +64,11 @@ void run_import(const Cli& cli)
     Program_state s;
     Grids grids{s};
     Georef geo;
-    import_contours(cli.in, s, geo);
+    prepare_output_folders({cli.out});
+    Import_options in = cli.in;
+    // The contour grid, GDAL's raster it is burnt on, and a 16-bit copy.
+    in.bytes_per_cell = 10;
+    import_contours(in, s, geo);
     write_contour_files(s, geo, cli.out);
     summary(cli, "wrote", cli.out + (s.itype == 0 ? "_c2" : "_c4") + ".{raw,txt,vrt}", s, geo);
 }
@@ -72,16 +78,33 @@ void run_build(const Cli& cli)
     Program_state s;
     Grids grids{s};
     Georef geo;
-    import_contours(cli.in, s, geo);
+    prepare_output_folders({cli.out, cli.preview.path});
+    Import_options in = cli.in;
+    // The run's three grids with their frontier rings, measured at 24 bytes
+    // a cell, the drawn copy of a COG, the footprint and the preview's flags.
+    in.bytes_per_cell =
+        24 + (cli.format == "COG" ? 4 : 0) + (cli.clip ? 1 : 0) + (cli.preview.contours ? 1 : 0);
+    import_contours(in, s, geo);
     const std::vector<std::uint8_t> flags =
         cli.preview.contours ? contour_flags(s) : std::vector<std::uint8_t>{};
+    const std::vector<std::uint8_t> footprint =
+        cli.clip ? contour_footprint(s) : std::vector<std::uint8_t>{};
     int min_al = 0, max_al = 0;
     build_surface(s, cli.equid, cli.maille, min_al, max_al);
+    if (cli.clip) {
+        const long long cleared = clip_to_footprint(s, footprint);
+        if (!cli.quiet)
+            std::fprintf(stderr,
+                         "relief_forge_gis: --clip left %lld cells outside the contours' "
+                         "footprint empty\n",
+                         cleared);
+    }
     write_geotiff(s, geo, cli.out,
                   {{"RF_CONTOURS", cli.in.contours},
                    {"RF_EQUIDISTANCE", std::to_string(cli.equid)},
                    {"RF_SMOOTHING_MESH", std::to_string(cli.maille)},
-                   {"RF_PIXEL_SIZE", std::to_string(s.taille_pix)}});
+                   {"RF_PIXEL_SIZE", cell_size_text(geo.gt)}},
+                  cli.format);
     preview(cli, s, geo, flags);
     summary(cli, "wrote", cli.out, s, geo);
 }
@@ -91,6 +114,7 @@ void run_export(const Cli& cli)
     Program_state s;
     Grids grids{s};
     Georef geo;
+    prepare_output_folders({cli.out, cli.preview.path});
     const Dem_header h = read_interactive_dem(cli.dem, s);
     const std::string sidecar =
         find_sidecar(s.nomim1, std::filesystem::path(cli.dem).parent_path().string());
@@ -99,7 +123,8 @@ void run_export(const Cli& cli)
     write_geotiff(s, geo, cli.out,
                   {{"RF_CONTOURS", h.input_path},
                    {"RF_SMOOTHING_MESH", std::to_string(h.maille)},
-                   {"RF_PIXEL_SIZE", std::to_string(s.taille_pix)}});
+                   {"RF_PIXEL_SIZE", cell_size_text(geo.gt)}},
+                  cli.format);
     preview(cli, s, geo, flags);
     summary(cli, "wrote", cli.out, s, geo);
 }

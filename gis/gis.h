@@ -78,6 +78,12 @@ struct Import_options {
     bool has_empty = false;
     int empty = 0; // raster value that means "no contour" besides nodata
     int band = 1;  // band of a raster input
+    bool has_extent = false;
+    double extent[4] = {};    // --extent XMIN YMIN XMAX YMAX, in place of the contours'
+    bool tap = false;         // --tap: grid corners on whole multiples of the cell
+    bool all_touched = false; // burn every cell a line touches, not only the line's own
+    // Memory the command holds per grid cell, for the check before allocation.
+    double bytes_per_cell = 24;
 };
 
 struct Preview_options {
@@ -98,6 +104,8 @@ struct Cli {
     int maille = 1;       // build: smoothing mesh size; 1 or less = none
     std::string dem;      // export: DIR/NAME_m4 (or _m2)
     Preview_options preview;
+    bool clip = false;            // build: cells outside the contours' footprint left empty
+    std::string format = "GTiff"; // build and export: GTiff or COG
 };
 
 // Parses the arguments after the program's name. Throws Usage_error.
@@ -158,21 +166,27 @@ bool crs_same(const std::string& a, const std::string& b);
 // ---- The grid -----------------------------------------------------------
 
 // A grid made for vector contours of the extent [minx, maxx] x [miny, maxy]
-// with square cells of `cell`: its corners on whole multiples of the cell,
-// every point of the extent strictly inside it.
+// with square cells of `cell`: ceil(extent / cell) cells a side (at least
+// one) from the extent's north-west corner, or with `tap` the extent grown
+// to whole multiples of the cell, as GDAL's -tap does. Checks its size
+// against `bytes_per_cell` (see check_grid_size) before anything is made.
 struct Cell_grid {
     int nb_lig = 0;
     int nb_col = 0;
     double gt[6] = {0, 1, 0, 0, 0, 1};
 };
-Cell_grid grid_for_extent(double minx, double maxx, double miny, double maxy, double cell);
+Cell_grid grid_for_extent(double minx, double maxx, double miny, double maxy, double cell,
+                          bool tap = false, double bytes_per_cell = 24);
 
 // The integer pixel size of the header for a cell of `cell` ground units:
 // rounded to nearest, at least 1 (0 would make the interactive program ask).
 int header_pixel_size(double cell);
 
-// Checks a grid's size before it is allocated; `hint` ends the message.
-void check_grid_size(long long lines, long long cols, const char* hint);
+// Checks a grid's size before it is allocated: refuses, naming the size and
+// the memory it needs at `bytes_per_cell`, a grid beyond what the engine can
+// index (int lines and columns, int pixel indices) or beyond the machine's
+// memory. `hint` ends the message.
+void check_grid_size(double lines, double cols, double bytes_per_cell, const char* hint);
 // The grid vector contours are burnt on: the extent of `burn` on cells of
 // --cell, or the --like raster's grid. Sets nb_lig, nb_col, taille_pix of `s`
 // and `geo` (its CRS `layer_wkt` unless --like has one).

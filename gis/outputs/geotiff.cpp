@@ -1,6 +1,7 @@
 // The DEM as a GeoTIFF: the pixels the interactive program writes, placed on
 // the ground.
 #include "gis/outputs/geotiff.h"
+
 #include "nrutil.h"
 #include "raster/raster_files.h"
 
@@ -14,33 +15,13 @@ constexpr int kTile_from = 512;
 
 } // namespace
 
-void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
-                   const std::vector<std::pair<std::string, std::string>>& metadata)
-{
-    Staged_file f(path);
-    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
-    CPLStringList options;
-    options.SetNameValue("COMPRESS", "DEFLATE");
-    options.SetNameValue("PREDICTOR", "2");
-    options.SetNameValue("BIGTIFF", "IF_SAFER");
-    if (s.nb_col >= kTile_from || s.nb_lig >= kTile_from) {
-        options.SetNameValue("TILED", "YES");
-        options.SetNameValue("BLOCKXSIZE", "256");
-        options.SetNameValue("BLOCKYSIZE", "256");
-    }
-    const bool bits16 = s.itype == 0;
-    CPLErrorReset();
-    GDALDataset* ds = gtiff->Create(f.temp_path.c_str(), s.nb_col, s.nb_lig, 1,
-                                    bits16 ? GDT_UInt16 : GDT_Int32, options.List());
-    if (!ds) gis_fail("cannot create %s: %s", path.c_str(), gdal_error("GeoTIFF error").c_str());
-    struct Closer {
-        GDALDataset* ds;
-        ~Closer()
-        {
-            if (ds) GDALClose(GDALDataset::ToHandle(ds));
-        }
-    } closer{ds};
+namespace {
 
+// Places the grid and writes its metadata and pixels into `ds`.
+void fill_dataset(Program_state& s, const Georef& geo, const std::string& path,
+                  const std::vector<std::pair<std::string, std::string>>& metadata, GDALDataset* ds)
+{
+    const bool bits16 = s.itype == 0;
     if (ds->SetGeoTransform(const_cast<double*>(geo.gt)) != CE_None)
         gis_fail("cannot write the geotransform to %s: %s", path.c_str(),
                  gdal_error("GeoTIFF error").c_str());
@@ -60,7 +41,6 @@ void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
                      s.nb_col);
         narrow16(s.itab1, s.jtab1, s.nb_lig, s.nb_col);
     }
-    progress_stage("GeoTIFF", true);
     for (int i = 0; i < s.nb_lig; ++i) {
         void* row = bits16 ? static_cast<void*>(s.jtab1[i]) : static_cast<void*>(s.itab1[i]);
         if (band->RasterIO(GF_Write, 0, i, s.nb_col, 1, row, s.nb_col, 1,
@@ -68,11 +48,88 @@ void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
             gis_fail("cannot write %s: %s", path.c_str(), gdal_error("write error").c_str());
         progress_fraction(static_cast<double>(i + 1) / s.nb_lig);
     }
+}
+
+struct Closer {
+    GDALDataset* ds;
+    ~Closer()
+    {
+        if (ds) GDALClose(GDALDataset::ToHandle(ds));
+    }
+};
+
+// Closes `ds`, which flushes it, and throws when GDAL reports a failure.
+void close_checked(Closer& closer, const std::string& path)
+{
+    GDALDataset* ds = closer.ds;
     closer.ds = nullptr;
     CPLErrorReset();
     GDALClose(GDALDataset::ToHandle(ds));
-    progress_done();
     if (CPLGetLastErrorType() == CE_Failure)
         gis_fail("cannot write %s: %s", path.c_str(), gdal_error("write error").c_str());
+}
+
+// A cloud-optimised GeoTIFF: the grid is drawn in memory, then GDAL's COG
+// driver writes it tiled with its overviews (averaged, halving until they
+// fit one tile) ahead of the full-resolution tiles.
+void write_cog(Program_state& s, const Georef& geo, const Staged_file& f,
+               const std::vector<std::pair<std::string, std::string>>& metadata)
+{
+    const std::string& path = f.final_path;
+    GDALDriver* cog = GetGDALDriverManager()->GetDriverByName("COG");
+    if (!cog) gis_fail("cannot write %s: this GDAL has no COG driver", path.c_str());
+    GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
+    const GDALDataType type = s.itype == 0 ? GDT_UInt16 : GDT_Int32;
+    Closer grid{mem->Create("", s.nb_col, s.nb_lig, 1, type, nullptr)};
+    if (!grid.ds)
+        gis_fail("not enough memory for a grid of %d lines and %d columns", s.nb_lig, s.nb_col);
+    progress_stage("COG", true);
+    fill_dataset(s, geo, path, metadata, grid.ds);
+    CPLStringList options;
+    options.SetNameValue("COMPRESS", "DEFLATE");
+    options.SetNameValue("PREDICTOR", "YES");
+    options.SetNameValue("BLOCKSIZE", "256");
+    options.SetNameValue("BIGTIFF", "IF_SAFER");
+    options.SetNameValue("OVERVIEWS", "AUTO");
+    options.SetNameValue("RESAMPLING", "AVERAGE");
+    CPLErrorReset();
+    Closer out{
+        cog->CreateCopy(f.temp_path.c_str(), grid.ds, FALSE, options.List(), nullptr, nullptr)};
+    if (!out.ds) gis_fail("cannot create %s: %s", path.c_str(), gdal_error("COG error").c_str());
+    close_checked(out, path);
+    progress_done();
+}
+
+} // namespace
+
+void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
+                   const std::vector<std::pair<std::string, std::string>>& metadata,
+                   const std::string& format)
+{
+    Staged_file f(path);
+    if (format == "COG") {
+        write_cog(s, geo, f, metadata);
+        f.publish();
+        return;
+    }
+    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+    CPLStringList options;
+    options.SetNameValue("COMPRESS", "DEFLATE");
+    options.SetNameValue("PREDICTOR", "2");
+    options.SetNameValue("BIGTIFF", "IF_SAFER");
+    if (s.nb_col >= kTile_from || s.nb_lig >= kTile_from) {
+        options.SetNameValue("TILED", "YES");
+        options.SetNameValue("BLOCKXSIZE", "256");
+        options.SetNameValue("BLOCKYSIZE", "256");
+    }
+    CPLErrorReset();
+    Closer closer{gtiff->Create(f.temp_path.c_str(), s.nb_col, s.nb_lig, 1,
+                                s.itype == 0 ? GDT_UInt16 : GDT_Int32, options.List())};
+    if (!closer.ds)
+        gis_fail("cannot create %s: %s", path.c_str(), gdal_error("GeoTIFF error").c_str());
+    progress_stage("GeoTIFF", true);
+    fill_dataset(s, geo, path, metadata, closer.ds);
+    close_checked(closer, path);
+    progress_done();
     f.publish();
 }

@@ -26,6 +26,7 @@ void import_raster(const Import_options& o, GDALDataset& ds, Program_state& s, G
     s.itype = o.bits16 ? 0 : 1;
     s.val = o.bits16 ? 2 : 4;
     s.taille_pix = header_pixel_size(geo.gt[1]);
+    check_grid_size(s.nb_lig, s.nb_col, o.bytes_per_cell, "");
     s.itab = new_int_grid(s.nb_col, s.nb_lig);
 
     GDALRasterBand* band = ds.GetRasterBand(o.band);

@@ -88,7 +88,7 @@ TEST_F(GisRun, ImportWritesTheRasterTheHeaderAndASidecarGdalReads)
     ASSERT_EQ(raw.size(), static_cast<std::size_t>(kSummit_lines * kSummit_cols));
     // Lines, columns, bytes, the raw range from 1000000 and 0 (NO_DATA
     // included), the pixel size.
-    EXPECT_EQ(read_file(maps + "summit_c4.txt"), "29\n41\n4\n-99999\n120\n10\n");
+    EXPECT_EQ(read_file(maps + "summit_c4.txt"), "28\n40\n4\n-99999\n120\n10\n");
     // The summit's centre is inside the smallest ring: empty; every level is there.
     EXPECT_EQ(raw[static_cast<std::size_t>(14 * kSummit_cols + 20)], ND);
     for (int level : {90, 100, 110, 120}) EXPECT_GT(count(raw, level), 0) << level;
@@ -264,7 +264,7 @@ TEST_F(GisRun, ProgressGoesToStandardErrorAsPercentagesNotRows)
     EXPECT_NE(r.err.find("smoothing: 0...10...20"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("dilation: pass"), std::string::npos) << r.err;
     EXPECT_LT(std::count(r.err.begin(), r.err.end(), '\n'), 10);
-    EXPECT_NE(r.out.find("dem.tif: 29 lines, 41 columns"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("dem.tif: 28 lines, 40 columns"), std::string::npos) << r.out;
 }
 
 // ---- What is refused ------------------------------------------------------
@@ -336,8 +336,8 @@ TEST_F(GisRefusal, EachFaultEndsWithStatus1AMessageAndNoFile)
          {"build", at("huge.geojson"), "--cell", "10", "-e", "1", "--out", tif},
          {"The altitude 5000000 is too large for the equidistance 1"}},
         {"mesh_larger_than_the_grid",
-         {"build", at("summit.geojson"), "--cell", "10", "-e", "10", "-s", "29", "--out", tif},
-         {"from 2 to 28"}},
+         {"build", at("summit.geojson"), "--cell", "10", "-e", "10", "-s", "28", "--out", tif},
+         {"from 2 to 27"}},
         {"unknown_layer",
          {"build", at("summit.geojson"), "-l", "roads", "--cell", "10", "-e", "10", "--out", tif},
          {"has no layer 'roads'", "its layers: contours"}},
