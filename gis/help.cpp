@@ -30,15 +30,15 @@ const char* const kTool_help =
     "                          Z, CONTOUR or LEVEL (any case), else the geometries' Z\n"           \
     "  -l, --layer=NAME      vector layer to read (default: the first)\n"                          \
     "      --cell=SIZE       rasterise vectors on square cells of SIZE ground units,\n"            \
-    "                          ceil(extent / SIZE) a side from the extent's north-west\n"         \
+    "                          ceil(extent / SIZE) a side from the extent's north-west\n"          \
     "                          corner\n"                                                           \
-    "      --extent XMIN YMIN XMAX YMAX  the extent of the grid made with --cell,\n"              \
-    "                          in place of the contours' (also XMIN,YMIN,XMAX,YMAX)\n"            \
-    "      --tap             target-aligned cells: the grid's corners on whole\n"                 \
-    "                          multiples of --cell, the extent grown to them\n"                   \
-    "      --burn=MODE       line (default): the cells of each line as GDAL draws\n"              \
-    "                          it; all-touched: every cell a line touches. On real\n"             \
-    "                          terrain line burning measured 1 to 25 % lower RMSE\n"              \
+    "      --extent XMIN YMIN XMAX YMAX  the extent of the grid made with --cell,\n"               \
+    "                          in place of the contours' (also XMIN,YMIN,XMAX,YMAX)\n"             \
+    "      --tap             target-aligned cells: the grid's corners on whole\n"                  \
+    "                          multiples of --cell, the extent grown to them\n"                    \
+    "      --burn=MODE       line (default): the cells of each line as GDAL draws\n"               \
+    "                          it; all-touched: every cell a line touches. On real\n"              \
+    "                          terrain line burning measured 1 to 25 % lower RMSE\n"               \
     "      --like=RASTER     rasterise vectors on the grid (size, geotransform, CRS)\n"            \
     "                          of RASTER instead\n"                                                \
     "      --crs=SRS         CRS of the contours (EPSG:n, WKT, PROJ string), for data\n"           \
