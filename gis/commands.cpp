@@ -1,5 +1,10 @@
 // The road of each command: one call per stage, in order.
 #include "gis/gis.h"
+#include "gis/grid/grid.h"
+#include "gis/outputs/dem_files.h"
+#include "gis/outputs/geotiff.h"
+#include "gis/outputs/output_folders.h"
+#include "gis/outputs/preview.h"
 #include "gis/sources/sources.h"
 
 #include <charconv>
@@ -113,8 +118,12 @@ void run_import(const Cli& cli)
     Grids grids{s};
     Georef geo;
     refuse_output_on_input(cli);
+    prepare_output_folders({cli.out});
+    Import_options in = cli.in;
+    // The contour grid, GDAL's raster it is burnt on, and a 16-bit copy.
+    in.bytes_per_cell = 10;
     Source_info info;
-    import_contours(cli.in, s, geo, info);
+    import_contours(in, s, geo, info);
     say_source(cli, info, false);
     write_contour_files(s, geo, cli.out);
     summary(cli, "wrote", cli.out + (s.itype == 0 ? "_c2" : "_c4") + ".{raw,txt,vrt}", s, geo);
@@ -126,8 +135,15 @@ void run_build(const Cli& cli)
     Grids grids{s};
     Georef geo;
     refuse_output_on_input(cli);
+    prepare_output_folders({cli.out, cli.preview.path});
+    Import_options in = cli.in;
+    // The run's three grids with their frontier rings, measured at 24 bytes
+    // a cell, the drawn copy of a COG, the footprint, the preview's flags
+    // and the Float32 surface.
+    in.bytes_per_cell = 24 + (cli.format == "COG" ? 4 : 0) + (cli.clip ? 1 : 0) +
+                        (cli.preview.contours ? 1 : 0) + (cli.float_dem ? 4 : 0);
     Source_info info;
-    import_contours(cli.in, s, geo, info);
+    import_contours(in, s, geo, info);
     say_source(cli, info, true);
     const int equid = run_equidistance(cli.in.equidistance, info);
     const std::string equidistance = real_text(static_cast<double>(equid) / info.z_factor);
@@ -138,29 +154,44 @@ void run_build(const Cli& cli)
                      equidistance.c_str());
     const std::vector<std::uint8_t> flags =
         cli.preview.contours ? contour_flags(s) : std::vector<std::uint8_t>{};
+    const std::vector<std::uint8_t> footprint =
+        cli.clip ? contour_footprint(s) : std::vector<std::uint8_t>{};
     int min_al = 0, max_al = 0;
     std::vector<float> values;
     build_surface(s, equid, cli.maille, min_al, max_al, cli.float_dem ? &values : nullptr,
                   info.z_factor);
-    // Fractional levels: the whole DEM of the scaled levels, divided back.
-    if (!cli.float_dem && info.z_factor > 1) {
-        values.reserve(static_cast<std::size_t>(s.nb_lig) * static_cast<std::size_t>(s.nb_col));
+    if (cli.clip) {
+        const long long cleared = clip_to_footprint(s, footprint);
+        if (!cli.quiet)
+            std::fprintf(stderr,
+                         "relief_forge_gis: --clip left %lld cells outside the contours' "
+                         "footprint empty\n",
+                         cleared);
+    }
+    // The Float32 surface: clipped as the DEM, or for fractional levels the
+    // whole DEM of the scaled levels divided back.
+    const bool divided = !cli.float_dem && info.z_factor > 1;
+    if (divided)
+        values.resize(static_cast<std::size_t>(s.nb_lig) * static_cast<std::size_t>(s.nb_col));
+    if (cli.float_dem || divided) {
+        std::size_t k = 0;
         for (int i = 0; i < s.nb_lig; ++i)
-            for (int j = 0; j < s.nb_col; ++j) {
+            for (int j = 0; j < s.nb_col; ++j, ++k) {
                 const int v = s.itab1[i][j];
-                values.push_back(v == NO_DATA
-                                     ? static_cast<float>(NO_DATA)
-                                     : static_cast<float>(static_cast<double>(v) / info.z_factor));
+                if (v == NO_DATA)
+                    values[k] = static_cast<float>(NO_DATA);
+                else if (divided)
+                    values[k] = static_cast<float>(static_cast<double>(v) / info.z_factor);
             }
     }
     std::vector<std::pair<std::string, std::string>> metadata = {
         {"RF_CONTOURS", cli.in.contours},
         {"RF_EQUIDISTANCE", equidistance},
         {"RF_SMOOTHING_MESH", std::to_string(cli.maille)},
-        {"RF_PIXEL_SIZE", std::to_string(s.taille_pix)}};
+        {"RF_PIXEL_SIZE", cell_size_text(geo.gt)}};
     source_metadata(info, metadata);
     if (cli.float_dem) metadata.emplace_back("RF_VALUES", "scaled surface x equidistance / 512");
-    write_geotiff(s, geo, cli.out, metadata, values.empty() ? nullptr : &values);
+    write_geotiff(s, geo, cli.out, metadata, cli.format, values.empty() ? nullptr : &values);
     preview(cli, s, geo, flags);
     summary(cli, "wrote", cli.out, s, geo);
 }
@@ -171,6 +202,7 @@ void run_export(const Cli& cli)
     Grids grids{s};
     Georef geo;
     refuse_output_on_input(cli);
+    prepare_output_folders({cli.out, cli.preview.path});
     const Dem_header h = read_interactive_dem(cli.dem, s);
     const std::string sidecar =
         find_sidecar(s.nomim1, std::filesystem::path(cli.dem).parent_path().string());
@@ -179,7 +211,8 @@ void run_export(const Cli& cli)
     write_geotiff(s, geo, cli.out,
                   {{"RF_CONTOURS", h.input_path},
                    {"RF_SMOOTHING_MESH", std::to_string(h.maille)},
-                   {"RF_PIXEL_SIZE", std::to_string(s.taille_pix)}});
+                   {"RF_PIXEL_SIZE", cell_size_text(geo.gt)}},
+                  cli.format);
     preview(cli, s, geo, flags);
     summary(cli, "wrote", cli.out, s, geo);
 }

@@ -84,6 +84,13 @@ struct Import_options {
     std::string t_srs;         // CRS the vectors are reprojected to before burning
     std::string where;         // OGR attribute filter on the features
     bool spot_heights = false; // burn point features as spot heights
+    // The grid.
+    bool has_extent = false;
+    double extent[4] = {};    // --extent XMIN YMIN XMAX YMAX, in place of the contours'
+    bool tap = false;         // --tap: grid corners on whole multiples of the cell
+    bool all_touched = false; // burn every cell a line touches, not only the line's own
+    // Memory the command holds per grid cell, for the check before allocation.
+    double bytes_per_cell = 24;
 };
 
 // The largest power of ten the levels are multiplied by (--z-scale).
@@ -107,6 +114,8 @@ struct Cli {
     int maille = 1;         // build: smoothing mesh size; 1 or less = none
     std::string dem;        // export: DIR/NAME_m4 (or _m2)
     Preview_options preview;
+    bool clip = false;            // build: cells outside the contours' footprint left empty
+    std::string format = "GTiff"; // build and export: GTiff or COG
 };
 
 // Parses the arguments after the program's name. Throws Usage_error.
@@ -167,21 +176,27 @@ bool crs_same(const std::string& a, const std::string& b);
 // ---- The grid -----------------------------------------------------------
 
 // A grid made for vector contours of the extent [minx, maxx] x [miny, maxy]
-// with square cells of `cell`: its corners on whole multiples of the cell,
-// every point of the extent strictly inside it.
+// with square cells of `cell`: ceil(extent / cell) cells a side (at least
+// one) from the extent's north-west corner, or with `tap` the extent grown
+// to whole multiples of the cell, as GDAL's -tap does. Checks its size
+// against `bytes_per_cell` (see check_grid_size) before anything is made.
 struct Cell_grid {
     int nb_lig = 0;
     int nb_col = 0;
     double gt[6] = {0, 1, 0, 0, 0, 1};
 };
-Cell_grid grid_for_extent(double minx, double maxx, double miny, double maxy, double cell);
+Cell_grid grid_for_extent(double minx, double maxx, double miny, double maxy, double cell,
+                          bool tap = false, double bytes_per_cell = 24);
 
 // The integer pixel size of the header for a cell of `cell` ground units:
 // rounded to nearest, at least 1 (0 would make the interactive program ask).
 int header_pixel_size(double cell);
 
-// Checks a grid's size before it is allocated; `hint` ends the message.
-void check_grid_size(long long lines, long long cols, const char* hint);
+// Checks a grid's size before it is allocated: refuses, naming the size and
+// the memory it needs at `bytes_per_cell`, a grid beyond what the engine can
+// index (int lines and columns, int pixel indices) or beyond the machine's
+// memory. `hint` ends the message.
+void check_grid_size(double lines, double cols, double bytes_per_cell, const char* hint);
 // The grid vector contours are burnt on: the extent of `burn` on cells of
 // --cell, or the --like raster's grid. Sets nb_lig, nb_col, taille_pix of `s`
 // and `geo` (its CRS `layer_wkt` unless --like has one).
@@ -191,6 +206,12 @@ void choose_vector_grid(const Import_options& o, OGRLayer& burn, const std::stri
 // into itab (allocated), NO_DATA elsewhere. Throws when nothing falls on it.
 void rasterise_vector_contours(const Import_options& o, OGRLayer& burn, const char* layer_name,
                                Program_state& s, const Georef& geo);
+
+// Reads the sidecar's georeferencing and checks its size against `s`; when
+// `contours` is given, also reads which pixels of the contour raster hold a
+// contour (1) or NO_DATA (0).
+void read_sidecar(const std::string& path, const Program_state& s, Georef& geo,
+                  std::vector<std::uint8_t>* contours);
 
 // ---- The surface ----------------------------------------------------------
 
@@ -210,96 +231,6 @@ void build_surface(Program_state& s, int equid, int maille, int& min_al, int& ma
 int** new_int_grid(int nb_col, int nb_lig);
 // Releases every grid of `s`.
 void release_grids(Program_state& s);
-
-// ---- The interactive program's DEM ----------------------------------------
-
-struct Dem_header {
-    int values[6] = {};     // lines, columns, bytes per pixel, min, max, pixel size
-    int count = 0;          // how many of them were read
-    std::string input_path; // the "Name of the input file" line; empty when absent
-    int maille = 1;         // the window-smoothing line, 1 when absent
-};
-// Reads the text of a DEM header.
-Dem_header parse_dem_header(const std::string& text);
-// Reads DIR/NAME_m4 (or _m2): its header and its raw raster into itab1 (and
-// jtab1 for 16 bits); sets nb_lig, nb_col, itype, val, taille_pix and nomim1
-// (the input contour raster named by the header). Throws Gis_error.
-Dem_header read_interactive_dem(const std::string& base, Program_state& s);
-// The georeferencing sidecar of the contour raster `input_path` named by a
-// DEM header: beside it, or else beside the DEM in `dem_dir` (the folder may
-// have moved). Throws when neither exists.
-std::string find_sidecar(const std::string& input_path, const std::string& dem_dir);
-// Reads the sidecar's georeferencing and checks its size against `s`; when
-// `contours` is given, also reads which pixels of the contour raster hold a
-// contour (1) or NO_DATA (0).
-void read_sidecar(const std::string& path, const Program_state& s, Georef& geo,
-                  std::vector<std::uint8_t>* contours);
-
-// ---- GeoTIFF --------------------------------------------------------------
-
-// Writes itab1 as a GeoTIFF: Int32 with nodata NO_DATA for 32-bit runs,
-// UInt16 with the low 16 bits of each value for 16-bit runs (as the
-// interactive program writes its DEM), the CRS and geotransform of `geo`,
-// DEFLATE-compressed, tiled when large, with the metadata items given.
-// Appears under `path` only once complete. Throws Gis_error.
-// With `values` (nb_lig * nb_col, line by line), a Float32 GeoTIFF of them
-// is written instead, with nodata NO_DATA.
-void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
-                   const std::vector<std::pair<std::string, std::string>>& metadata,
-                   const std::vector<float>* values = nullptr);
-
-// ---- Preview --------------------------------------------------------------
-
-// What the preview shows: the DEM as written (low 16 bits for 16-bit runs),
-// the ground size of a cell in the altitudes' unit, and optionally which
-// pixels held an input contour.
-struct Relief_view {
-    int** dem = nullptr;
-    int nb_lig = 0;
-    int nb_col = 0;
-    bool low16 = false;                     // values are shown as their low 16 bits
-    bool has_empty = true;                  // NO_DATA pixels are empty (32-bit runs)
-    double dx = 1;                          // ground width of a cell
-    double dy = 1;                          // ground height of a cell
-    double zfactor = 1;                     // vertical exaggeration of the hillshade
-    const std::uint8_t* contours = nullptr; // nb_lig * nb_col flags, or null
-};
-
-struct Rgba_image {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> px; // width * height * 4 bytes, row by row
-};
-
-struct Altitude_range {
-    bool any = false; // false when every pixel is empty
-    int min = 0;
-    int max = 0;
-};
-
-// Range of the non-empty pixels of the view.
-Altitude_range relief_range(const Relief_view& v);
-// Lambertian shade, 0 to 1, of a pixel whose surface rises by dzde per unit
-// east and dzdn per unit north, lit from the north-west at 45 degrees.
-double hillshade(double dzde, double dzdn);
-// Colour of the ramp at `t` (0 = lowest, 1 = highest), as RGB 0 to 255.
-void ramp_colour(double t, std::uint8_t rgb[3]);
-// Renders the relief: every `step`-th pixel of the DEM, hillshade blended
-// with the colour ramp, empty pixels transparent, input contours drawn over
-// it when given, and a legend of the range at the right when the image is
-// tall enough for it.
-Rgba_image render_relief(const Relief_view& v, int step, const Altitude_range& range);
-// The vertical exaggeration that makes a relief of `span` over a ground
-// diagonal of `diagonal` readable in the hillshade: none for steep ground,
-// up to 50 times for gentle hills.
-double auto_zfactor(double span, double diagonal);
-// Ground size of a cell of `geo`, in metres for a geographic CRS (taken at
-// the grid's centre, whose line and column are given).
-void ground_cell_size(const Georef& geo, double centre_line, double centre_col, double& dx,
-                      double& dy);
-// Writes the preview PNG of `v`, its range in the PNG's text metadata.
-void write_preview(const Relief_view& v, const Georef& geo, const std::string& path,
-                   const std::string& title);
 
 // ---- Commands -------------------------------------------------------------
 

@@ -30,7 +30,15 @@ const char* const kTool_help =
     "                          Z, CONTOUR or LEVEL (any case), else the geometries' Z\n"           \
     "  -l, --layer=NAME      vector layer to read (default: the first)\n"                          \
     "      --cell=SIZE       rasterise vectors on square cells of SIZE ground units,\n"            \
-    "                          the grid covering the layer's extent\n"                             \
+    "                          ceil(extent / SIZE) a side from the extent's north-west\n"          \
+    "                          corner\n"                                                           \
+    "      --extent XMIN YMIN XMAX YMAX  the extent of the grid made with --cell,\n"               \
+    "                          in place of the contours' (also XMIN,YMIN,XMAX,YMAX)\n"             \
+    "      --tap             target-aligned cells: the grid's corners on whole\n"                  \
+    "                          multiples of --cell, the extent grown to them\n"                    \
+    "      --burn=MODE       line (default): the cells of each line as GDAL draws\n"               \
+    "                          it; all-touched: every cell a line touches. On real\n"              \
+    "                          terrain line burning measured 1 to 25 % lower RMSE\n"               \
     "      --like=RASTER     rasterise vectors on the grid (size, geotransform, CRS)\n"            \
     "                          of RASTER instead\n"                                                \
     "      --crs=SRS         CRS of the contours (EPSG:n, WKT, PROJ string), for data\n"           \
@@ -41,7 +49,7 @@ const char* const kTool_help =
     "      --band=N          band of a raster input (default 1)\n"                                 \
     "\n"                                                                                           \
     "Vector contours (Shapefile, GeoPackage, DXF, GeoJSON, ...) are rasterised with\n"             \
-    "GDAL's rasteriser, every touched cell taking the contour's elevation; polygons\n"             \
+    "GDAL's rasteriser, each burnt cell taking the contour's elevation; polygons\n"                \
     "give their boundaries. A contour raster keeps its grid; its nodata pixels\n"                  \
     "become empty. Elevations must be whole numbers: any other is refused, naming\n"               \
     "the feature or the pixel.\n"
@@ -70,13 +78,33 @@ const char* const kBuild_help =
     "  -e, --equidistance=E  equidistance of the contour lines (a positive integer)\n"
     "  -s, --smoothing=N     size of the smoothing mesh: 1 (default) or less for none,\n"
     "                          else 2 to 33 and less than each side of the grid\n"
-    "  -o, --out=DEM.tif     the GeoTIFF to write\n"
+    "  -o, --out=DEM.tif     the GeoTIFF to write (missing folders are created)\n"
+    "      --format=FORMAT   GTiff (default), or COG: a cloud-optimised GeoTIFF with\n"
+    "                          overviews, for grids larger than one 256 x 256 tile\n"
+    "      --clip            leave empty (nodata) the cells outside the contours'\n"
+    "                          footprint, the convex hull of the contour cells\n"
     "      --preview=PNG     also write a picture of the relief: hillshade blended\n"
     "                          with a colour ramp by altitude, with a legend\n"
     "      --preview-contours  draw the input contours over the picture\n"
     "\n" RF_IMPORT_OPTIONS "\n"
     "  -q, --quiet           no progress on standard error and no summary\n"
     "  -h, --help            display this help and exit\n"
+    "\n"
+    "What the answers do to the DEM:\n"
+    "  The equidistance is the unit the surface is worked in: altitudes are\n"
+    "  carried in whole 512ths of E and the DEM is truncated to whole units at\n"
+    "  the end, so it lies up to E/512 + 1 below the exact surface. Give the\n"
+    "  interval of the contours: a far larger E coarsens those steps. Without\n"
+    "  smoothing the contour cells keep their levels exactly.\n"
+    "  The smoothing replaces each cell by a weighted mean of the N x N cells\n"
+    "  around it: it rounds off the terraces between contours but moves the\n"
+    "  contours too. On real terrain (20 m contours, 30 m cells) mesh 5 left\n"
+    "  89 % of the contour cells off their level, by up to 17 m, and raised the\n"
+    "  RMSE by 1 % (by 36 % on 75 m cells).\n"
+    "  Without --clip every cell of the grid gets an altitude: beyond the\n"
+    "  outermost contours (a --like raster larger than the contours, corners of\n"
+    "  the extent) the surface is carried on from the nearest contours, which\n"
+    "  may lie far from the ground there.\n"
     "\n"
     "Example:\n"
     "  relief_forge_gis build contours.geojson --cell 25 -e 10 -s 5 --out dem.tif \\\n"
@@ -89,7 +117,8 @@ const char* const kExport_help =
     "NAME_c4.vrt that 'relief_forge_gis import' wrote beside the contour raster\n"
     "named on the header's input-file line.\n"
     "\n"
-    "      --to=DEM.tif      the GeoTIFF to write\n"
+    "      --to=DEM.tif      the GeoTIFF to write (missing folders are created)\n"
+    "      --format=FORMAT   GTiff (default) or COG (see 'build --help')\n"
     "      --preview=PNG     also write a picture of the relief (see 'build --help')\n"
     "      --preview-contours  draw the input contours over the picture\n"
     "  -q, --quiet           no progress on standard error and no summary\n"

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
+#include <strings.h>
 
 namespace {
 
@@ -28,6 +29,11 @@ enum : int {
     opt_where,
     opt_spot_heights,
     opt_float,
+    opt_extent,
+    opt_tap,
+    opt_burn,
+    opt_clip,
+    opt_format,
 };
 
 struct Command_form {
@@ -53,6 +59,9 @@ std::vector<option> import_options(std::vector<option> more)
         {"crs", required_argument, nullptr, opt_crs},
         {"empty", required_argument, nullptr, opt_empty},
         {"band", required_argument, nullptr, opt_band},
+        {"extent", required_argument, nullptr, opt_extent},
+        {"tap", no_argument, nullptr, opt_tap},
+        {"burn", required_argument, nullptr, opt_burn},
         {"out", required_argument, nullptr, 'o'},
         {"z-scale", required_argument, nullptr, opt_z_scale},
         {"t_srs", required_argument, nullptr, opt_t_srs},
@@ -88,9 +97,12 @@ Command_form form_of(Command c)
                     {"equidistance", required_argument, nullptr, 'e'},
                     {"smoothing", required_argument, nullptr, 's'},
                     {"float", no_argument, nullptr, opt_float},
+                    {"clip", no_argument, nullptr, opt_clip},
+                    {"format", required_argument, nullptr, opt_format},
                 }))};
     case Command::export_dem: {
-        std::vector<option> v = with_preview({{"to", required_argument, nullptr, opt_to}});
+        std::vector<option> v = with_preview({{"to", required_argument, nullptr, opt_to},
+                                              {"format", required_argument, nullptr, opt_format}});
         v.push_back(kQuiet);
         v.push_back(kHelp);
         v.push_back(kEnd);
@@ -230,9 +242,61 @@ void apply_option(Cli& cli, const std::string& cmd, int code, const char* arg)
     case opt_preview_contours:
         cli.preview.contours = true;
         break;
+    case opt_tap:
+        cli.in.tap = true;
+        break;
+    case opt_burn:
+        if (std::strcmp(arg, "line") == 0)
+            cli.in.all_touched = false;
+        else if (std::strcmp(arg, "all-touched") == 0)
+            cli.in.all_touched = true;
+        else
+            usage_fail(cmd, "invalid burn mode '%s': line or all-touched", arg);
+        break;
+    case opt_clip:
+        cli.clip = true;
+        break;
+    case opt_format:
+        if (strcasecmp(arg, "GTiff") == 0)
+            cli.format = "GTiff";
+        else if (strcasecmp(arg, "COG") == 0)
+            cli.format = "COG";
+        else
+            usage_fail(cmd, "invalid format '%s': GTiff or COG", arg);
+        break;
     default:
         break;
     }
+}
+
+// --extent XMIN YMIN XMAX YMAX: the first number is the option's argument
+// and the next three words follow it, or all four are in the argument,
+// separated by commas. Returns the index of the word after them.
+int read_extent(Import_options& in, const std::string& cmd, const char* first,
+                const std::vector<char*>& args, int next, int n)
+{
+    std::vector<std::string> words;
+    std::string text = first;
+    if (text.find(',') != std::string::npos) {
+        std::size_t start = 0;
+        for (std::size_t comma; (comma = text.find(',', start)) != std::string::npos;
+             start = comma + 1)
+            words.push_back(text.substr(start, comma - start));
+        words.push_back(text.substr(start));
+    } else {
+        words.push_back(text);
+        for (; words.size() < 4 && next < n; ++next)
+            words.emplace_back(args[static_cast<std::size_t>(next)]);
+    }
+    if (words.size() != 4) usage_fail(cmd, "--extent needs four numbers: XMIN YMIN XMAX YMAX");
+    for (std::size_t k = 0; k < 4; ++k)
+        if (!parse_real(words[k], in.extent[k]))
+            usage_fail(cmd, "invalid number '%s' for --extent", words[k].c_str());
+    if (!(in.extent[0] < in.extent[2]) || !(in.extent[1] < in.extent[3]))
+        usage_fail(cmd, "invalid --extent %s %s %s %s: XMIN must be below XMAX and YMIN below YMAX",
+                   words[0].c_str(), words[1].c_str(), words[2].c_str(), words[3].c_str());
+    in.has_extent = true;
+    return next;
 }
 
 // What must be there once the options are read; --help needs nothing.
@@ -252,6 +316,8 @@ void check_complete(const Cli& cli, const std::string& cmd,
         usage_fail(cmd, "--cell and --like both give the grid: choose one");
     if (cli.preview.contours && cli.preview.path.empty())
         usage_fail(cmd, "--preview-contours needs --preview");
+    if ((cli.in.has_extent || cli.in.tap) && !(cli.in.cell > 0))
+        usage_fail(cmd, "--extent and --tap shape the grid made on cells of --cell: give --cell");
 }
 
 } // namespace
@@ -320,6 +386,10 @@ Cli parse_command_line(int argc, char** argv)
             if (optopt != 0 && optopt < 256 && seen[1] != '-')
                 usage_fail(cmd, "option requires an argument -- '%c'", optopt);
             usage_fail(cmd, "option '%s' requires an argument", seen);
+        }
+        if (code == opt_extent) {
+            optind = read_extent(cli.in, cmd, optarg, args, optind, n);
+            continue;
         }
         apply_option(cli, cmd, code, optarg);
     }

@@ -62,6 +62,7 @@ void import_raster(const Import_options& o, GDALDataset& ds, Program_state& s, G
     s.itype = o.bits16 ? 0 : 1;
     s.val = o.bits16 ? 2 : 4;
     s.taille_pix = header_pixel_size(geo.gt[1]);
+    check_grid_size(s.nb_lig, s.nb_col, o.bytes_per_cell, "");
 
     GDALRasterBand* band = ds.GetRasterBand(o.band);
     int has_nodata = 0;

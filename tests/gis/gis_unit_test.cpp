@@ -2,6 +2,9 @@
 // for vector contours, the elevation check, the header range, the DEM header
 // reader and the preview's picture.
 #include "gis/gis.h"
+#include "gis/grid/grid.h"
+#include "gis/outputs/dem_files.h"
+#include "gis/outputs/preview.h"
 #include "gis/sources/sources.h"
 #include "raster/raster_files.h"
 
@@ -201,26 +204,33 @@ TEST(GisNumbers, OnlyWholeTextsParse)
         EXPECT_FALSE(parse_real(bad, d)) << bad;
 }
 
-TEST(GisGrid, CornersOnMultiplesOfTheCellAndEveryPointInside)
+TEST(GisGrid, CeilOfTheExtentFromItsCornerOrAlignedWithTap)
 {
     struct Case {
         const char* name;
         double minx, maxx, miny, maxy, cell;
+        bool tap;
         int lines, cols;
         double x0, y0;
     };
     const Case cases[] = {
-        // An extent already on multiples gets one more cell on its far sides,
-        // so that a line along its east or north edge is still burnt.
-        {"aligned", 100, 200, 50, 100, 10, 6, 11, 100, 110},
-        {"unaligned", 103, 197, 52, 98, 10, 5, 10, 100, 100},
-        {"negative", -25, -5, -15, 3, 10, 3, 3, -30, 10},
-        {"one_point", 7, 7, 7, 7, 2, 1, 1, 6, 8},
-        {"fine_cell", 0.2, 0.9, 0.1, 0.4, 0.25, 2, 4, 0, 0.5},
+        {"aligned", 100, 200, 50, 100, 10, false, 5, 10, 100, 100},
+        {"aligned_tap", 100, 200, 50, 100, 10, true, 5, 10, 100, 100},
+        {"unaligned", 103, 197, 52, 98, 10, false, 5, 10, 103, 98},
+        {"unaligned_tap", 103, 197, 52, 98, 10, true, 5, 10, 100, 100},
+        // 410 x 388 cells of 12.5 whose sums are not exact in binary.
+        {"rounding", 0.1, 0.1 + 410 * 12.5, 0.3, 0.3 + 388 * 12.5, 12.5, false, 388, 410, 0.1,
+         0.3 + 388 * 12.5},
+        {"negative", -25, -5, -15, 3, 10, false, 2, 2, -25, 3},
+        {"negative_tap", -25, -5, -15, 3, 10, true, 3, 3, -30, 10},
+        {"one_point", 7, 7, 7, 7, 2, false, 1, 1, 7, 7},
+        {"one_point_tap", 7, 7, 7, 7, 2, true, 1, 1, 6, 8},
+        {"fine_cell", 0.2, 0.9, 0.1, 0.4, 0.25, false, 2, 3, 0.2, 0.4},
+        {"fine_cell_tap", 0.2, 0.9, 0.1, 0.4, 0.25, true, 2, 4, 0, 0.5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Cell_grid g = grid_for_extent(c.minx, c.maxx, c.miny, c.maxy, c.cell);
+        const Cell_grid g = grid_for_extent(c.minx, c.maxx, c.miny, c.maxy, c.cell, c.tap);
         EXPECT_EQ(g.nb_lig, c.lines);
         EXPECT_EQ(g.nb_col, c.cols);
         EXPECT_DOUBLE_EQ(g.gt[0], c.x0);
@@ -229,17 +239,57 @@ TEST(GisGrid, CornersOnMultiplesOfTheCellAndEveryPointInside)
         EXPECT_EQ(g.gt[5], -c.cell);
         EXPECT_EQ(g.gt[2], 0);
         EXPECT_EQ(g.gt[4], 0);
-        // Every corner of the extent lies strictly inside the grid.
-        EXPECT_LT(g.gt[0] + g.nb_col * c.cell, c.maxx + c.cell + 1e-9);
-        EXPECT_GT(g.gt[0] + g.nb_col * c.cell, c.maxx);
-        EXPECT_LT(g.gt[3] - g.nb_lig * c.cell, c.miny + 1e-9);
-        EXPECT_GT(g.gt[3], c.maxy);
     }
 }
 
-TEST(GisGrid, GridsTooLargeForMemoryAreRefused)
+TEST(GisGrid, GridsBeyondTheIndexOrTheMemoryAreRefusedNamingSizeAndMemory)
 {
-    EXPECT_THROW(grid_for_extent(0, 1e6, 0, 1e6, 0.01), Gis_error);
+    auto refusal = [](double lines, double cols, double bytes) -> std::string {
+        try {
+            check_grid_size(lines, cols, bytes, ": choose a larger --cell");
+        } catch (const Gis_error& e) {
+            return e.what();
+        }
+        return "";
+    };
+    EXPECT_EQ(refusal(10000, 10000, 24), "");
+    const double memory = machine_memory();
+    ASSERT_GT(memory, 0);
+    struct Case {
+        const char* name;
+        double lines, cols, bytes;
+        std::vector<const char*> parts;
+    };
+    const Case cases[] = {
+        {"cell_1e-300", 2.78e302, 4e302, 24, {"2.78e+302 lines", "can index", "larger --cell"}},
+        {"lines_beyond_int", 3e9, 1, 24, {"3000000000 lines and 1 columns", "2147483647 lines"}},
+        {"cells_beyond_int",
+         50000,
+         50000,
+         24,
+         {"50000 lines and 50000 columns", "2500000000 cells", "60.0 GB"}},
+        {"beyond_memory",
+         1000,
+         1000,
+         2 * memory / 1e6,
+         {"1000 lines and 1000 columns", "more than the", "this machine has"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string why = refusal(c.lines, c.cols, c.bytes);
+        for (const char* part : c.parts) EXPECT_NE(why.find(part), std::string::npos) << why;
+    }
+    EXPECT_THROW(grid_for_extent(0, 400, 0, 278, 1e-300), Gis_error);
+}
+
+TEST(GisGrid, MetadataCellSizeIsExact)
+{
+    const double square[6] = {0, 12.5, 0, 0, 0, -12.5};
+    const double degrees[6] = {2, 1.0 / 1200, 0, 48, 0, -1.0 / 1200};
+    const double oblong[6] = {0, 75, 0, 0, 0, -150};
+    EXPECT_EQ(cell_size_text(square), "12.5");
+    EXPECT_EQ(std::stod(cell_size_text(degrees)), 1.0 / 1200);
+    EXPECT_EQ(cell_size_text(oblong), "75 x 150");
 }
 
 TEST(GisGrid, HeaderPixelSizeIsRoundedAndNeverZero)

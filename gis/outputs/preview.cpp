@@ -1,7 +1,7 @@
 // The picture of a DEM: hillshade blended with a colour ramp by altitude,
 // the input contours over it and a legend of the range. Plain arrays only;
 // preview_png.cpp hands the result to GDAL.
-#include "gis/gis.h"
+#include "gis/outputs/preview.h"
 
 #include <algorithm>
 #include <cmath>

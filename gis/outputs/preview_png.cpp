@@ -1,5 +1,5 @@
 // The preview written as a PNG through GDAL, its range in the PNG's text.
-#include "gis/gis.h"
+#include "gis/outputs/preview.h"
 
 #include <cmath>
 #include <gdal_priv.h>
