@@ -84,7 +84,16 @@ struct Import_options {
     bool all_touched = false; // burn every cell a line touches, not only the line's own
     // Memory the command holds per grid cell, for the check before allocation.
     double bytes_per_cell = 24;
+    // Levels and sources.
+    double equidistance = 0;   // build's -e in the contours' units; 0 = inferred
+    int z_scale = 0;           // power of ten the levels are multiplied by; 0 = found
+    std::string t_srs;         // CRS the vectors are reprojected to before burning
+    std::string where;         // OGR attribute filter on the features
+    bool spot_heights = false; // burn point features as spot heights
 };
+
+// The largest power of ten the levels are multiplied by (--z-scale).
+constexpr int kMax_z_factor = 1'000'000;
 
 struct Preview_options {
     std::string path;      // PNG to write; empty = no preview
@@ -95,14 +104,14 @@ enum class Command { none, import, build, export_dem };
 
 struct Cli {
     Command command = Command::none;
-    bool help = false;    // --help: print the help of the tool or of the command
-    bool version = false; // --version
-    bool quiet = false;   // no progress and no summary
-    Import_options in;    // import and build
-    std::string out;      // import: DIR/NAME; build: the GeoTIFF
-    int equid = 0;        // build: equidistance, > 0
-    int maille = 1;       // build: smoothing mesh size; 1 or less = none
-    std::string dem;      // export: DIR/NAME_m4 (or _m2)
+    bool help = false;      // --help: print the help of the tool or of the command
+    bool version = false;   // --version
+    bool quiet = false;     // no progress and no summary
+    Import_options in;      // import and build
+    std::string out;        // import: DIR/NAME; build: the GeoTIFF
+    bool float_dem = false; // build: Float32 GeoTIFF of the surface before its truncation
+    int maille = 1;         // build: smoothing mesh size; 1 or less = none
+    std::string dem;        // export: DIR/NAME_m4 (or _m2)
     Preview_options preview;
     bool clip = false;            // build: cells outside the contours' footprint left empty
     std::string format = "GTiff"; // build and export: GTiff or COG
@@ -213,7 +222,10 @@ void check_run_values(const Program_state& s, int equid, int maille);
 // order. Allocates itab1 and itab2; leaves the result range in min_al and
 // max_al. Throws Gis_error for a grid with no contour pixel or levels too
 // large for the equidistance.
-void build_surface(Program_state& s, int equid, int maille, int& min_al, int& max_al);
+// With `exact`, also keeps the surface before its conversion back as
+// Scaled value x equid / 512 / z_factor, without truncation, NO_DATA kept.
+void build_surface(Program_state& s, int equid, int maille, int& min_al, int& max_al,
+                   std::vector<float>* exact = nullptr, int z_factor = 1);
 // A zero-filled int grid from NRUTIL; throws Gis_error when memory lacks.
 int** new_int_grid(int nb_col, int nb_lig);
 // Releases every grid of `s`.

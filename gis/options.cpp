@@ -29,6 +29,11 @@ enum : int {
     opt_burn,
     opt_clip,
     opt_format,
+    opt_z_scale,
+    opt_t_srs,
+    opt_where,
+    opt_spot_heights,
+    opt_float,
 };
 
 struct Command_form {
@@ -58,6 +63,10 @@ std::vector<option> import_options(std::vector<option> more)
         {"tap", no_argument, nullptr, opt_tap},
         {"burn", required_argument, nullptr, opt_burn},
         {"out", required_argument, nullptr, 'o'},
+        {"z-scale", required_argument, nullptr, opt_z_scale},
+        {"t_srs", required_argument, nullptr, opt_t_srs},
+        {"where", required_argument, nullptr, opt_where},
+        {"spot-heights", no_argument, nullptr, opt_spot_heights},
         kQuiet,
         kHelp,
     };
@@ -89,6 +98,7 @@ Command_form form_of(Command c)
                     {"smoothing", required_argument, nullptr, 's'},
                     {"clip", no_argument, nullptr, opt_clip},
                     {"format", required_argument, nullptr, opt_format},
+                    {"float", no_argument, nullptr, opt_float},
                 }))};
     case Command::export_dem: {
         std::vector<option> v = with_preview({{"to", required_argument, nullptr, opt_to},
@@ -122,6 +132,13 @@ int int_argument(const std::string& cmd, const char* opt, const char* text)
     int v = 0;
     if (!parse_int(text, v)) usage_fail(cmd, "invalid number '%s' for %s", text, opt);
     return v;
+}
+
+bool is_power_of_ten(int v)
+{
+    for (int p = 1; p <= kMax_z_factor; p *= 10)
+        if (v == p) return true;
+    return false;
 }
 
 double positive_real_argument(const std::string& cmd, const char* opt, const char* text)
@@ -193,9 +210,28 @@ void apply_option(Cli& cli, const std::string& cmd, int code, const char* arg)
         cli.out = arg;
         break;
     case 'e':
-        cli.equid = int_argument(cmd, "--equidistance", arg);
-        if (cli.equid <= 0)
-            usage_fail(cmd, "invalid equidistance '%s': it must be a positive whole number", arg);
+        if (!parse_real(arg, cli.in.equidistance))
+            usage_fail(cmd, "invalid number '%s' for --equidistance", arg);
+        if (!(cli.in.equidistance > 0))
+            usage_fail(cmd, "invalid equidistance '%s': it must be a positive number", arg);
+        break;
+    case opt_z_scale:
+        cli.in.z_scale = int_argument(cmd, "--z-scale", arg);
+        if (!is_power_of_ten(cli.in.z_scale))
+            usage_fail(cmd, "invalid --z-scale '%s': a power of ten from 1 to %d is needed", arg,
+                       kMax_z_factor);
+        break;
+    case opt_t_srs:
+        cli.in.t_srs = arg;
+        break;
+    case opt_where:
+        cli.in.where = arg;
+        break;
+    case opt_spot_heights:
+        cli.in.spot_heights = true;
+        break;
+    case opt_float:
+        cli.float_dem = true;
         break;
     case 's':
         cli.maille = int_argument(cmd, "--smoothing", arg);
@@ -265,7 +301,7 @@ int read_extent(Import_options& in, const std::string& cmd, const char* first,
 
 // What must be there once the options are read; --help needs nothing.
 void check_complete(const Cli& cli, const std::string& cmd,
-                    const std::vector<std::string>& operands, bool has_equid)
+                    const std::vector<std::string>& operands)
 {
     if (cli.help || cli.command == Command::none) return;
     const char* what = cli.command == Command::export_dem ? "DEM" : "contour file";
@@ -276,7 +312,6 @@ void check_complete(const Cli& cli, const std::string& cmd,
                    cli.command == Command::export_dem ? "--to DEM.tif"
                    : cli.command == Command::build    ? "--out DEM.tif"
                                                       : "--out DIR/NAME");
-    if (cli.command == Command::build && !has_equid) usage_fail(cmd, "missing --equidistance");
     if (cli.in.cell > 0 && !cli.in.like.empty())
         usage_fail(cmd, "--cell and --like both give the grid: choose one");
     if (cli.preview.contours && cli.preview.path.empty())
@@ -335,7 +370,6 @@ Cli parse_command_line(int argc, char** argv)
     opterr = 0;
     optind = 0; // 0 makes glibc start afresh, so the parser can run more than once
     std::vector<std::string> operands;
-    bool has_equid = false;
     for (;;) {
         const int code = getopt_long(n, args.data(), form.shorts, form.longs.data(), nullptr);
         if (code == -1) break;
@@ -353,7 +387,6 @@ Cli parse_command_line(int argc, char** argv)
                 usage_fail(cmd, "option requires an argument -- '%c'", optopt);
             usage_fail(cmd, "option '%s' requires an argument", seen);
         }
-        if (code == 'e') has_equid = true;
         if (code == opt_extent) {
             optind = read_extent(cli.in, cmd, optarg, args, optind, n);
             continue;
@@ -366,7 +399,7 @@ Cli parse_command_line(int argc, char** argv)
     if (cli.command == Command::none && !cli.help && !cli.version)
         usage_fail("", "missing command");
 
-    check_complete(cli, cmd, operands, has_equid);
+    check_complete(cli, cmd, operands);
     if (!operands.empty()) {
         if (cli.command == Command::export_dem)
             cli.dem = operands[0];

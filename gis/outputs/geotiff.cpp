@@ -19,9 +19,11 @@ namespace {
 
 // Places the grid and writes its metadata and pixels into `ds`.
 void fill_dataset(Program_state& s, const Georef& geo, const std::string& path,
-                  const std::vector<std::pair<std::string, std::string>>& metadata, GDALDataset* ds)
+                  const std::vector<std::pair<std::string, std::string>>& metadata,
+                  const std::vector<float>* values, GDALDataset* ds)
 {
-    const bool bits16 = s.itype == 0;
+    const bool bits16 = s.itype == 0 && !values;
+    const GDALDataType type = values ? GDT_Float32 : bits16 ? GDT_UInt16 : GDT_Int32;
     if (ds->SetGeoTransform(const_cast<double*>(geo.gt)) != CE_None)
         gis_fail("cannot write the geotransform to %s: %s", path.c_str(),
                  gdal_error("GeoTIFF error").c_str());
@@ -43,8 +45,11 @@ void fill_dataset(Program_state& s, const Georef& geo, const std::string& path,
     }
     for (int i = 0; i < s.nb_lig; ++i) {
         void* row = bits16 ? static_cast<void*>(s.jtab1[i]) : static_cast<void*>(s.itab1[i]);
-        if (band->RasterIO(GF_Write, 0, i, s.nb_col, 1, row, s.nb_col, 1,
-                           bits16 ? GDT_UInt16 : GDT_Int32, 0, 0, nullptr) != CE_None)
+        if (values)
+            row = const_cast<float*>(values->data()) +
+                  static_cast<std::size_t>(i) * static_cast<std::size_t>(s.nb_col);
+        if (band->RasterIO(GF_Write, 0, i, s.nb_col, 1, row, s.nb_col, 1, type, 0, 0, nullptr) !=
+            CE_None)
             gis_fail("cannot write %s: %s", path.c_str(), gdal_error("write error").c_str());
         progress_fraction(static_cast<double>(i + 1) / s.nb_lig);
     }
@@ -73,18 +78,19 @@ void close_checked(Closer& closer, const std::string& path)
 // driver writes it tiled with its overviews (averaged, halving until they
 // fit one tile) ahead of the full-resolution tiles.
 void write_cog(Program_state& s, const Georef& geo, const Staged_file& f,
-               const std::vector<std::pair<std::string, std::string>>& metadata)
+               const std::vector<std::pair<std::string, std::string>>& metadata,
+               const std::vector<float>* values)
 {
     const std::string& path = f.final_path;
     GDALDriver* cog = GetGDALDriverManager()->GetDriverByName("COG");
     if (!cog) gis_fail("cannot write %s: this GDAL has no COG driver", path.c_str());
     GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
-    const GDALDataType type = s.itype == 0 ? GDT_UInt16 : GDT_Int32;
+    const GDALDataType type = values ? GDT_Float32 : s.itype == 0 ? GDT_UInt16 : GDT_Int32;
     Closer grid{mem->Create("", s.nb_col, s.nb_lig, 1, type, nullptr)};
     if (!grid.ds)
         gis_fail("not enough memory for a grid of %d lines and %d columns", s.nb_lig, s.nb_col);
     progress_stage("COG", true);
-    fill_dataset(s, geo, path, metadata, grid.ds);
+    fill_dataset(s, geo, path, metadata, values, grid.ds);
     CPLStringList options;
     options.SetNameValue("COMPRESS", "DEFLATE");
     options.SetNameValue("PREDICTOR", "YES");
@@ -104,11 +110,11 @@ void write_cog(Program_state& s, const Georef& geo, const Staged_file& f,
 
 void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
                    const std::vector<std::pair<std::string, std::string>>& metadata,
-                   const std::string& format)
+                   const std::vector<float>* values, const std::string& format)
 {
     Staged_file f(path);
     if (format == "COG") {
-        write_cog(s, geo, f, metadata);
+        write_cog(s, geo, f, metadata, values);
         f.publish();
         return;
     }
@@ -122,13 +128,14 @@ void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
         options.SetNameValue("BLOCKXSIZE", "256");
         options.SetNameValue("BLOCKYSIZE", "256");
     }
+    if (values) options.SetNameValue("PREDICTOR", "3");
+    const GDALDataType type = values ? GDT_Float32 : s.itype == 0 ? GDT_UInt16 : GDT_Int32;
     CPLErrorReset();
-    Closer closer{gtiff->Create(f.temp_path.c_str(), s.nb_col, s.nb_lig, 1,
-                                s.itype == 0 ? GDT_UInt16 : GDT_Int32, options.List())};
+    Closer closer{gtiff->Create(f.temp_path.c_str(), s.nb_col, s.nb_lig, 1, type, options.List())};
     if (!closer.ds)
         gis_fail("cannot create %s: %s", path.c_str(), gdal_error("GeoTIFF error").c_str());
     progress_stage("GeoTIFF", true);
-    fill_dataset(s, geo, path, metadata, closer.ds);
+    fill_dataset(s, geo, path, metadata, values, closer.ds);
     close_checked(closer, path);
     progress_done();
     f.publish();

@@ -428,7 +428,7 @@ TEST_F(GisRefusal, EachFaultEndsWithStatus1AMessageAndNoFile)
 {
     write_vector(at("summit.geojson"), summit());
     std::vector<Contour> half = summit();
-    half[1].level = 105.5;
+    half[1].level = 105.1234567;
     write_vector(at("half.geojson"), half);
     write_vector(at("empty.gpkg"), {}, Vector_layer{"GPKG", "nothing", "ELEV", OFTReal, kUtm31});
     write_vector(at("noelev.geojson"), summit(),
@@ -465,7 +465,7 @@ TEST_F(GisRefusal, EachFaultEndsWithStatus1AMessageAndNoFile)
          {"layer 'nothing'", "holds no contour"}},
         {"non_integer_elevation",
          {"build", at("half.geojson"), "--cell", "10", "-e", "10", "--out", tif},
-         {"105.5", "feature 1", "not a whole number"}},
+         {"105.12345670000001", "feature 1", "not a whole number"}},
         {"raster_without_georeferencing",
          {"build", at("plain.tif"), "-e", "10", "--out", tif},
          {"plain.tif has no georeferencing"}},

@@ -52,12 +52,40 @@ struct Grid {
 
 TEST(GisCommandLine, BuildWithEveryOptionInBothSpellings)
 {
-    const Cli c = parse({"build", "in.gpkg", "-e", "10", "--smoothing=5", "--cell=12.5", "-a",
-                         "hauteur", "--layer", "courbes", "--crs", "EPSG:2154", "-o", "dem.tif",
-                         "--preview", "dem.png", "--preview-contours", "-q"});
+    const Cli c = parse({"build",
+                         "in.gpkg",
+                         "-e",
+                         "2.5",
+                         "--smoothing=5",
+                         "--cell=12.5",
+                         "-a",
+                         "hauteur",
+                         "--layer",
+                         "courbes",
+                         "--crs",
+                         "EPSG:2154",
+                         "-o",
+                         "dem.tif",
+                         "--preview",
+                         "dem.png",
+                         "--preview-contours",
+                         "-q",
+                         "--z-scale",
+                         "100",
+                         "--t_srs",
+                         "EPSG:32631",
+                         "--where",
+                         "ELEV > 0",
+                         "--spot-heights",
+                         "--float"});
     EXPECT_EQ(c.command, Command::build);
     EXPECT_EQ(c.in.contours, "in.gpkg");
-    EXPECT_EQ(c.equid, 10);
+    EXPECT_EQ(c.in.equidistance, 2.5);
+    EXPECT_EQ(c.in.z_scale, 100);
+    EXPECT_EQ(c.in.t_srs, "EPSG:32631");
+    EXPECT_EQ(c.in.where, "ELEV > 0");
+    EXPECT_TRUE(c.in.spot_heights);
+    EXPECT_TRUE(c.float_dem);
     EXPECT_EQ(c.maille, 5);
     EXPECT_EQ(c.in.cell, 12.5);
     EXPECT_EQ(c.in.attribute, "hauteur");
@@ -89,7 +117,7 @@ TEST(GisCommandLine, UnambiguousAbbreviationsAreTaken)
 {
     const Cli c =
         parse({"build", "a.shp", "--equi=20", "--smooth", "3", "--ce", "5", "-o", "d.tif"});
-    EXPECT_EQ(c.equid, 20);
+    EXPECT_EQ(c.in.equidistance, 20);
     EXPECT_EQ(c.maille, 3);
     EXPECT_EQ(c.in.cell, 5);
 }
@@ -127,7 +155,13 @@ TEST(GisCommandLine, WrongCommandLinesAreRefusedWithTheReason)
         {"no_operand", {"import", "--out", "x"}, "missing contour file operand"},
         {"two_operands", {"import", "a.shp", "b.shp", "--out", "x"}, "extra operand 'b.shp'"},
         {"no_out", {"import", "a.shp"}, "missing --out DIR/NAME"},
-        {"no_equidistance", {"build", "a.shp", "-o", "d.tif"}, "missing --equidistance"},
+        {"z_scale_not_a_power_of_ten",
+         {"build", "a.shp", "-o", "d.tif", "--z-scale", "20"},
+         "invalid --z-scale '20': a power of ten from 1 to 1000000"},
+        {"z_scale_too_large",
+         {"import", "a.shp", "-o", "x", "--z-scale", "10000000"},
+         "invalid --z-scale"},
+        {"float_is_for_build", {"import", "a.shp", "-o", "x", "--float"}, "unrecognized option"},
         {"zero_equidistance",
          {"build", "a.shp", "-o", "d.tif", "-e", "0"},
          "invalid equidistance '0'"},
@@ -280,7 +314,9 @@ TEST(GisElevation, WholeNumbersInTheIntRangeOtherThanNoData)
         {"written_as_real", 1500.0, nullptr},
         {"int_max", 2147483647.0, nullptr},
         {"half", 120.5, "not a whole number"},
-        {"tiny_fraction", 100.000001, "not a whole number"},
+        {"double_noise", 419.99999999999994, nullptr},
+        {"float32_tenth_times_ten", static_cast<float>(0.1) * 10.0, nullptr},
+        {"small_fraction", 100.001, "not a whole number"},
         {"negative_fraction", -0.25, "not a whole number"},
         {"above_int", 2147483648.0, "outside the range"},
         {"below_int", -2147483649.0, "outside the range"},
@@ -298,6 +334,41 @@ TEST(GisElevation, WholeNumbersInTheIntRangeOtherThanNoData)
         ASSERT_NE(why, nullptr);
         EXPECT_NE(std::string(why).find(c.reason), std::string::npos) << why;
     }
+}
+
+TEST(GisLevels, FactorMakesEveryLevelAndTheEquidistanceWholeAndTheStepIsTheirGcd)
+{
+    struct Case {
+        const char* name;
+        std::vector<double> levels;
+        double equidistance; // 0: none given
+        int forced;          // --z-scale, 0: found
+        int factor;          // 0: refused
+        double failing;      // the value named when refused
+    };
+    const Case cases[] = {
+        {"whole", {90, 100, 110}, 0, 0, 1, 0},
+        {"halves", {0.5, 1, 1.5}, 0, 0, 10, 0},
+        {"quarter_equidistance", {10, 20}, 2.25, 0, 100, 0},
+        {"noisy", {419.99999999999994, 420.5}, 0, 0, 10, 0},
+        {"float32_level", {static_cast<float>(419.9), 420}, 0, 0, 10, 0},
+        {"forced_larger", {1.5}, 0, 100, 100, 0},
+        {"forced_too_small", {1.25, 2}, 0, 10, 0, 1.25},
+        {"too_many_decimals", {1, 1.0000123}, 0, 0, 0, 1.0000123},
+        {"equidistance_too_fine", {1, 2}, 1e-7, 0, 0, 1e-7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        double failing = -1;
+        EXPECT_EQ(level_factor(c.levels, c.equidistance, c.forced, failing), c.factor);
+        if (c.factor == 0) {
+            EXPECT_EQ(failing, c.failing);
+        }
+    }
+    EXPECT_EQ(level_step({-20, 30, 80}), 50);
+    EXPECT_EQ(level_step({905, 1000, 1200, 995}), 5);
+    EXPECT_EQ(level_step({120}), 0);
+    EXPECT_EQ(level_step({}), 0);
 }
 
 TEST(GisContourFiles, HeaderRangeStartsFrom1000000And0WithNoDataIncluded)
