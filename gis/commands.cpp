@@ -138,10 +138,10 @@ void run_build(const Cli& cli)
     prepare_output_folders({cli.out, cli.preview.path});
     Import_options in = cli.in;
     // The run's three grids with their frontier rings, measured at 24 bytes
-    // a cell, the drawn copy of a COG, the footprint, the preview's flags
-    // and the Float32 surface.
-    in.bytes_per_cell = 24 + (cli.format == "COG" ? 4 : 0) + (cli.clip ? 1 : 0) +
-                        (cli.preview.contours ? 1 : 0) + (cli.float_dem ? 4 : 0);
+    // a cell, the Float32 values, the drawn copy of a COG, the footprint and
+    // the preview's flags.
+    in.bytes_per_cell = 24 + (cli.float_dem ? 4 : 0) + (cli.format == "COG" ? 4 : 0) +
+                        (cli.clip ? 1 : 0) + (cli.preview.contours ? 1 : 0);
     Source_info info;
     import_contours(in, s, geo, info);
     say_source(cli, info, true);
@@ -162,26 +162,23 @@ void run_build(const Cli& cli)
                   info.z_factor);
     if (cli.clip) {
         const long long cleared = clip_to_footprint(s, footprint);
+        for (std::size_t k = 0; k < values.size(); ++k)
+            if (!footprint[k]) values[k] = static_cast<float>(NO_DATA);
         if (!cli.quiet)
             std::fprintf(stderr,
                          "relief_forge_gis: --clip left %lld cells outside the contours' "
                          "footprint empty\n",
                          cleared);
     }
-    // The Float32 surface: clipped as the DEM, or for fractional levels the
-    // whole DEM of the scaled levels divided back.
-    const bool divided = !cli.float_dem && info.z_factor > 1;
-    if (divided)
-        values.resize(static_cast<std::size_t>(s.nb_lig) * static_cast<std::size_t>(s.nb_col));
-    if (cli.float_dem || divided) {
-        std::size_t k = 0;
+    // Fractional levels: the whole DEM of the scaled levels, divided back.
+    if (!cli.float_dem && info.z_factor > 1) {
+        values.reserve(static_cast<std::size_t>(s.nb_lig) * static_cast<std::size_t>(s.nb_col));
         for (int i = 0; i < s.nb_lig; ++i)
-            for (int j = 0; j < s.nb_col; ++j, ++k) {
+            for (int j = 0; j < s.nb_col; ++j) {
                 const int v = s.itab1[i][j];
-                if (v == NO_DATA)
-                    values[k] = static_cast<float>(NO_DATA);
-                else if (divided)
-                    values[k] = static_cast<float>(static_cast<double>(v) / info.z_factor);
+                values.push_back(v == NO_DATA
+                                     ? static_cast<float>(NO_DATA)
+                                     : static_cast<float>(static_cast<double>(v) / info.z_factor));
             }
     }
     std::vector<std::pair<std::string, std::string>> metadata = {
@@ -191,7 +188,7 @@ void run_build(const Cli& cli)
         {"RF_PIXEL_SIZE", cell_size_text(geo.gt)}};
     source_metadata(info, metadata);
     if (cli.float_dem) metadata.emplace_back("RF_VALUES", "scaled surface x equidistance / 512");
-    write_geotiff(s, geo, cli.out, metadata, cli.format, values.empty() ? nullptr : &values);
+    write_geotiff(s, geo, cli.out, metadata, values.empty() ? nullptr : &values, cli.format);
     preview(cli, s, geo, flags);
     summary(cli, "wrote", cli.out, s, geo);
 }
@@ -212,7 +209,7 @@ void run_export(const Cli& cli)
                   {{"RF_CONTOURS", h.input_path},
                    {"RF_SMOOTHING_MESH", std::to_string(h.maille)},
                    {"RF_PIXEL_SIZE", cell_size_text(geo.gt)}},
-                  cli.format);
+                  nullptr, cli.format);
     preview(cli, s, geo, flags);
     summary(cli, "wrote", cli.out, s, geo);
 }

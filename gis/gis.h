@@ -78,19 +78,18 @@ struct Import_options {
     bool has_empty = false;
     int empty = 0; // raster value that means "no contour" besides nodata
     int band = 1;  // band of a raster input
-    // Levels and sources.
-    double equidistance = 0;   // build's -e in the contours' units; 0 = inferred
-    int z_scale = 0;           // power of ten the levels are multiplied by; 0 = found
-    std::string t_srs;         // CRS the vectors are reprojected to before burning
-    std::string where;         // OGR attribute filter on the features
-    bool spot_heights = false; // burn point features as spot heights
-    // The grid.
     bool has_extent = false;
     double extent[4] = {};    // --extent XMIN YMIN XMAX YMAX, in place of the contours'
     bool tap = false;         // --tap: grid corners on whole multiples of the cell
     bool all_touched = false; // burn every cell a line touches, not only the line's own
     // Memory the command holds per grid cell, for the check before allocation.
     double bytes_per_cell = 24;
+    // Levels and sources.
+    double equidistance = 0;   // build's -e in the contours' units; 0 = inferred
+    int z_scale = 0;           // power of ten the levels are multiplied by; 0 = found
+    std::string t_srs;         // CRS the vectors are reprojected to before burning
+    std::string where;         // OGR attribute filter on the features
+    bool spot_heights = false; // burn point features as spot heights
 };
 
 // The largest power of ten the levels are multiplied by (--z-scale).

@@ -24,16 +24,16 @@ enum : int {
     opt_preview_contours,
     opt_to,
     opt_version,
-    opt_z_scale,
-    opt_t_srs,
-    opt_where,
-    opt_spot_heights,
-    opt_float,
     opt_extent,
     opt_tap,
     opt_burn,
     opt_clip,
     opt_format,
+    opt_z_scale,
+    opt_t_srs,
+    opt_where,
+    opt_spot_heights,
+    opt_float,
 };
 
 struct Command_form {
@@ -96,9 +96,9 @@ Command_form form_of(Command c)
                 import_options(with_preview({
                     {"equidistance", required_argument, nullptr, 'e'},
                     {"smoothing", required_argument, nullptr, 's'},
-                    {"float", no_argument, nullptr, opt_float},
                     {"clip", no_argument, nullptr, opt_clip},
                     {"format", required_argument, nullptr, opt_format},
+                    {"float", no_argument, nullptr, opt_float},
                 }))};
     case Command::export_dem: {
         std::vector<option> v = with_preview({{"to", required_argument, nullptr, opt_to},

@@ -17,20 +17,13 @@ constexpr int kTile_from = 512;
 
 namespace {
 
-// The pixel type of the file: Float32 for `values`, else the run's.
-GDALDataType pixel_type(const Program_state& s, const std::vector<float>* values)
-{
-    return values ? GDT_Float32 : s.itype == 0 ? GDT_UInt16 : GDT_Int32;
-}
-
-// Places the grid and writes its metadata and pixels (`values` when given,
-// else itab1) into `ds`.
+// Places the grid and writes its metadata and pixels into `ds`.
 void fill_dataset(Program_state& s, const Georef& geo, const std::string& path,
-                  const std::vector<std::pair<std::string, std::string>>& metadata, GDALDataset* ds,
-                  const std::vector<float>* values)
+                  const std::vector<std::pair<std::string, std::string>>& metadata,
+                  const std::vector<float>* values, GDALDataset* ds)
 {
     const bool bits16 = s.itype == 0 && !values;
-    const GDALDataType type = pixel_type(s, values);
+    const GDALDataType type = values ? GDT_Float32 : bits16 ? GDT_UInt16 : GDT_Int32;
     if (ds->SetGeoTransform(const_cast<double*>(geo.gt)) != CE_None)
         gis_fail("cannot write the geotransform to %s: %s", path.c_str(),
                  gdal_error("GeoTIFF error").c_str());
@@ -92,12 +85,12 @@ void write_cog(Program_state& s, const Georef& geo, const Staged_file& f,
     GDALDriver* cog = GetGDALDriverManager()->GetDriverByName("COG");
     if (!cog) gis_fail("cannot write %s: this GDAL has no COG driver", path.c_str());
     GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
-    const GDALDataType type = pixel_type(s, values);
+    const GDALDataType type = values ? GDT_Float32 : s.itype == 0 ? GDT_UInt16 : GDT_Int32;
     Closer grid{mem->Create("", s.nb_col, s.nb_lig, 1, type, nullptr)};
     if (!grid.ds)
         gis_fail("not enough memory for a grid of %d lines and %d columns", s.nb_lig, s.nb_col);
     progress_stage("COG", true);
-    fill_dataset(s, geo, path, metadata, grid.ds, values);
+    fill_dataset(s, geo, path, metadata, values, grid.ds);
     CPLStringList options;
     options.SetNameValue("COMPRESS", "DEFLATE");
     options.SetNameValue("PREDICTOR", "YES");
@@ -117,7 +110,7 @@ void write_cog(Program_state& s, const Georef& geo, const Staged_file& f,
 
 void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
                    const std::vector<std::pair<std::string, std::string>>& metadata,
-                   const std::string& format, const std::vector<float>* values)
+                   const std::vector<float>* values, const std::string& format)
 {
     Staged_file f(path);
     if (format == "COG") {
@@ -136,13 +129,13 @@ void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
         options.SetNameValue("BLOCKYSIZE", "256");
     }
     if (values) options.SetNameValue("PREDICTOR", "3");
+    const GDALDataType type = values ? GDT_Float32 : s.itype == 0 ? GDT_UInt16 : GDT_Int32;
     CPLErrorReset();
-    Closer closer{gtiff->Create(f.temp_path.c_str(), s.nb_col, s.nb_lig, 1, pixel_type(s, values),
-                                options.List())};
+    Closer closer{gtiff->Create(f.temp_path.c_str(), s.nb_col, s.nb_lig, 1, type, options.List())};
     if (!closer.ds)
         gis_fail("cannot create %s: %s", path.c_str(), gdal_error("GeoTIFF error").c_str());
     progress_stage("GeoTIFF", true);
-    fill_dataset(s, geo, path, metadata, closer.ds, values);
+    fill_dataset(s, geo, path, metadata, values, closer.ds);
     close_checked(closer, path);
     progress_done();
     f.publish();
