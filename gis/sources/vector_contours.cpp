@@ -228,9 +228,9 @@ void check_cell_for_crs(const Import_options& o, OGRLayer& burn, const std::stri
     }
     const char* unit = "ground units";
     if (has_crs) srs.GetLinearUnits(&unit);
-    gis_fail("a cell of %.17g %s is larger than half the contours' extent (%.6g x %.6g): choose "
-             "a smaller --cell",
-             o.cell, unit, env.MaxX - env.MinX, env.MaxY - env.MinY);
+    gis_fail("a cell of %.17g is larger than half the contours' extent (%.6g x %.6g, in %s): "
+             "choose a smaller --cell",
+             o.cell, env.MaxX - env.MinX, env.MaxY - env.MinY, unit);
 }
 
 } // namespace
