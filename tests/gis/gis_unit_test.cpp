@@ -113,6 +113,32 @@ TEST(GisCommandLine, OperandMayComeAfterTheOptionsAndDefaultsHold)
     EXPECT_EQ(e.out, "dem.tif");
 }
 
+TEST(GisCommandLine, ExtentTakesFourNumbersAfterItOrInOneWord)
+{
+    const std::vector<std::vector<std::string>> lines = {
+        {"build", "c.gpkg", "--cell", "5", "-e", "10", "--out", "d.tif", "--extent", "-100",
+         "-200.5", "300", "4e2"},
+        {"build", "--cell", "5", "--extent", "-100", "-200.5", "300", "4e2", "c.gpkg", "-e", "10",
+         "--out", "d.tif", "--tap"},
+        {"build", "--extent=-100,-200.5,300,4e2", "--cell=5", "-e", "10", "--out=d.tif", "c.gpkg"},
+    };
+    for (const auto& words : lines) {
+        SCOPED_TRACE(words[2]);
+        const Cli c = parse(words);
+        EXPECT_EQ(c.in.contours, "c.gpkg");
+        ASSERT_TRUE(c.in.has_extent);
+        EXPECT_EQ(std::vector<double>(c.in.extent, c.in.extent + 4),
+                  (std::vector<double>{-100, -200.5, 300, 400}));
+        EXPECT_EQ(c.out, "d.tif");
+    }
+    EXPECT_NE(usage_error({"build", "c.gpkg", "--cell", "5", "-e", "10", "--out", "d.tif",
+                           "--extent", "1", "2", "3"}),
+              "");
+    EXPECT_NE(usage_error({"build", "c.gpkg", "--cell", "5", "-e", "10", "--out", "d.tif",
+                           "--extent=1,2,x,4"}),
+              "");
+}
+
 TEST(GisCommandLine, UnambiguousAbbreviationsAreTaken)
 {
     const Cli c =
