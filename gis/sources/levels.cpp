@@ -85,3 +85,13 @@ int run_equidistance(double given, const Source_info& info)
                      given, static_cast<double>(info.step) / f);
     return static_cast<int>(equid);
 }
+
+void refuse_equidistance_factor(const Import_options& o)
+{
+    if (o.z_scale > 0)
+        gis_fail("the equidistance %.17g is not whole once multiplied by --z-scale %d",
+                 o.equidistance, o.z_scale);
+    gis_fail("the equidistance %.17g is not made whole by a power of ten up to %d, as the levels "
+             "and the equidistance must be",
+             o.equidistance, kMax_z_factor);
+}

@@ -2,6 +2,7 @@
 // pixels empty, every other pixel a whole altitude.
 #include "gis/sources/sources.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gdal_priv.h>
 #include <unordered_set>
@@ -70,6 +71,8 @@ void import_raster(const Import_options& o, GDALDataset& ds, Program_state& s, G
         raster_levels(*band, o, s.nb_lig, s.nb_col, has_nodata != 0, nodata);
     double failing = 0;
     info.z_factor = level_factor(levels, o.equidistance, o.z_scale, failing);
+    if (info.z_factor == 0 && !std::binary_search(levels.begin(), levels.end(), failing))
+        refuse_equidistance_factor(o);
     if (info.z_factor == 0 && o.z_scale > 0)
         gis_fail("%s holds %.17g, which is not whole once multiplied by --z-scale %d",
                  o.contours.c_str(), failing, o.z_scale);

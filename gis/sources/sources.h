@@ -51,6 +51,8 @@ int level_factor(const std::vector<double>& levels, double equidistance, int for
 // The greatest common step between whole levels: 0 for fewer than two
 // distinct levels.
 long long level_step(const std::vector<long long>& levels);
+// Refuses an equidistance that the factor (given or found) leaves fractional.
+[[noreturn]] void refuse_equidistance_factor(const Import_options& o);
 // Sorts and keeps one of each value.
 void keep_distinct(std::vector<double>& v);
 

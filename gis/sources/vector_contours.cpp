@@ -340,10 +340,11 @@ void import_vector(const Import_options& o, GDALDataset& ds, Program_state& s, G
     info.z_factor = level_factor(distinct, o.equidistance, o.z_scale, failing);
     const auto name_of = [&](double v) {
         const auto k = std::find(values.begin(), values.end(), v) - values.begin();
-        if (k == static_cast<long>(values.size())) return std::string("the equidistance");
         return "feature " + std::to_string(fids[static_cast<std::size_t>(k)]) + " of the layer '" +
                layer->GetName() + "' of " + o.contours;
     };
+    if (info.z_factor == 0 && !std::binary_search(distinct.begin(), distinct.end(), failing))
+        refuse_equidistance_factor(o);
     if (info.z_factor == 0 && o.z_scale > 0)
         gis_fail("the elevation %.17g of %s is not whole once multiplied by --z-scale %d", failing,
                  name_of(failing).c_str(), o.z_scale);
