@@ -33,7 +33,7 @@ std::vector<std::uint8_t> contour_flags(const Program_state& s)
 // The preview of the DEM in itab1, with the contour flags when asked for and
 // meaningful: a 16-bit contour raster has a contour in every pixel.
 void preview(const Cli& cli, const Program_state& s, const Georef& geo,
-             const std::vector<std::uint8_t>& flags)
+             const std::vector<std::uint8_t>& flags, double divisor = 1)
 {
     if (cli.preview.path.empty()) return;
     Relief_view v;
@@ -46,6 +46,7 @@ void preview(const Cli& cli, const Program_state& s, const Georef& geo,
         std::fprintf(stderr, "relief_forge_gis: warning: every pixel of a 16-bit contour raster "
                              "is a contour, so none is drawn on the preview\n");
     if (cli.preview.contours && s.itype != 0) v.contours = flags.data();
+    v.divisor = divisor;
     write_preview(v, geo, cli.preview.path,
                   "relief_forge DEM " + std::filesystem::path(cli.out).filename().string());
 }
@@ -189,7 +190,7 @@ void run_build(const Cli& cli)
     source_metadata(info, metadata);
     if (cli.float_dem) metadata.emplace_back("RF_VALUES", "scaled surface x equidistance / 512");
     write_geotiff(s, geo, cli.out, metadata, values.empty() ? nullptr : &values, cli.format);
-    preview(cli, s, geo, flags);
+    preview(cli, s, geo, flags, info.z_factor);
     summary(cli, "wrote", cli.out, s, geo);
 }
 

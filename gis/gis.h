@@ -146,6 +146,8 @@ void progress_count(const char* what, int n);
 void progress_done();
 // Ends the current stage's line without calling it done, before an error.
 void progress_abort();
+// A line of information on standard error, unless progress is off.
+void progress_note(const std::string& text);
 // A GDAL progress callback that moves the bar of the current stage.
 int gdal_progress(double complete, const char* message, void* data);
 // A console sink for relief_forge_core's stages, which report through say():

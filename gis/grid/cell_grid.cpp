@@ -44,8 +44,10 @@ std::string bytes_text(double bytes)
     char text[32];
     if (bytes >= 1e9)
         std::snprintf(text, sizeof text, "%.1f GB", bytes / 1e9);
-    else
+    else if (bytes >= 1e6)
         std::snprintf(text, sizeof text, "%.0f MB", std::ceil(bytes / 1e6));
+    else
+        std::snprintf(text, sizeof text, "%.0f kB", std::ceil(bytes / 1e3));
     return text;
 }
 
@@ -81,6 +83,8 @@ void check_grid_size(double lines, double cols, double bytes_per_cell, const cha
                  "than the %s this machine has%s",
                  count_text(lines).c_str(), count_text(cols).c_str(), count_text(cells).c_str(),
                  bytes_text(need).c_str(), bytes_text(have).c_str(), hint);
+    progress_note("a grid of " + count_text(lines) + " lines and " + count_text(cols) +
+                  " columns, about " + bytes_text(need) + " of memory");
 }
 
 Cell_grid grid_for_extent(double minx, double maxx, double miny, double maxy, double cell, bool tap,

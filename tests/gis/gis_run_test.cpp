@@ -244,8 +244,11 @@ TEST_F(GisRun, PreviewShowsTheRangeOfTheGeoTiff)
     const Raster png = read_raster(at("dem.png"));
     ASSERT_TRUE(png.opened);
     EXPECT_EQ(png.bands, 4);
-    EXPECT_EQ(png.lines, kSummit_lines);
-    EXPECT_GE(png.cols, kSummit_cols);
+    // Enlarged to 400 pixels on the longer side, the legend beside.
+    EXPECT_EQ(png.lines, 280);
+    EXPECT_GT(png.cols, 400);
+    EXPECT_EQ(png.metadata("ALTITUDE_UNIT"), "m");
+    EXPECT_EQ(png.metadata("LEGEND_TICKS"), "90 100 110 120");
     std::vector<std::int32_t> filled;
     std::copy_if(tif.pixels.begin(), tif.pixels.end(), std::back_inserter(filled),
                  [](std::int32_t v) { return v != ND; });

@@ -113,6 +113,32 @@ TEST(GisCommandLine, OperandMayComeAfterTheOptionsAndDefaultsHold)
     EXPECT_EQ(e.out, "dem.tif");
 }
 
+TEST(GisCommandLine, ExtentTakesFourNumbersAfterItOrInOneWord)
+{
+    const std::vector<std::vector<std::string>> lines = {
+        {"build", "c.gpkg", "--cell", "5", "-e", "10", "--out", "d.tif", "--extent", "-100",
+         "-200.5", "300", "4e2"},
+        {"build", "--cell", "5", "--extent", "-100", "-200.5", "300", "4e2", "c.gpkg", "-e", "10",
+         "--out", "d.tif", "--tap"},
+        {"build", "--extent=-100,-200.5,300,4e2", "--cell=5", "-e", "10", "--out=d.tif", "c.gpkg"},
+    };
+    for (const auto& words : lines) {
+        SCOPED_TRACE(words[2]);
+        const Cli c = parse(words);
+        EXPECT_EQ(c.in.contours, "c.gpkg");
+        ASSERT_TRUE(c.in.has_extent);
+        EXPECT_EQ(std::vector<double>(c.in.extent, c.in.extent + 4),
+                  (std::vector<double>{-100, -200.5, 300, 400}));
+        EXPECT_EQ(c.out, "d.tif");
+    }
+    EXPECT_NE(usage_error({"build", "c.gpkg", "--cell", "5", "-e", "10", "--out", "d.tif",
+                           "--extent", "1", "2", "3"}),
+              "");
+    EXPECT_NE(usage_error({"build", "c.gpkg", "--cell", "5", "-e", "10", "--out", "d.tif",
+                           "--extent=1,2,x,4"}),
+              "");
+}
+
 TEST(GisCommandLine, UnambiguousAbbreviationsAreTaken)
 {
     const Cli c =
@@ -526,20 +552,22 @@ TEST(GisPreview, ConeIsLitOnItsNorthWestFlankAndColouredByAltitude)
     const Altitude_range r = relief_range(v);
     ASSERT_TRUE(r.any);
     EXPECT_EQ(r.max, 300);
-    const Rgba_image img = render_relief(v, 1, r);
+    const Rgba_image img = render_relief(v, 60, 60, r);
     EXPECT_EQ(img.height, 60);
     EXPECT_GT(img.width, 60); // the legend's strip
     // Same altitude, opposite flanks.
     EXPECT_GT(brightness(pixel(img, 15, 15)), brightness(pixel(img, 45, 45)));
     // Every DEM pixel is opaque.
     EXPECT_EQ(pixel(img, 0, 0)[3], 255);
-    // The legend's top holds the ramp's highest colour, its bottom the lowest.
+    // The legend's bar, between the unit above it and the exaggeration
+    // below it, holds the ramp's highest colour at its top, the lowest at
+    // its bottom.
     std::uint8_t high[3], low[3];
     ramp_colour(1, high);
     ramp_colour(0, low);
-    const int bar_x = 60 + 8 + 2;
-    EXPECT_EQ(pixel(img, bar_x, 8)[0], high[0]);
-    EXPECT_EQ(pixel(img, bar_x, 60 - 1 - 8)[1], low[1]);
+    const int bar_x = 60 + 8 + 2, glyph = 5;
+    EXPECT_EQ(pixel(img, bar_x, 8 + glyph + 4)[0], high[0]);
+    EXPECT_EQ(pixel(img, bar_x, 60 - 1 - 8 - glyph - 4)[1], low[1]);
 }
 
 TEST(GisPreview, EmptyPixelsAreTransparentAndContoursDarken)
@@ -547,9 +575,9 @@ TEST(GisPreview, EmptyPixelsAreTransparentAndContoursDarken)
     Grid g({{100, 100, 100, 100}, {100, ND, 100, 100}, {100, 100, 100, 100}});
     Relief_view v = view_of(g);
     const std::vector<std::uint8_t> contours = {0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
-    const Rgba_image plain = render_relief(v, 1, relief_range(v));
+    const Rgba_image plain = render_relief(v, 4, 3, relief_range(v));
     v.contours = contours.data();
-    const Rgba_image drawn = render_relief(v, 1, relief_range(v));
+    const Rgba_image drawn = render_relief(v, 4, 3, relief_range(v));
     EXPECT_EQ(plain.width, 4); // too short for a legend
     EXPECT_EQ(pixel(plain, 1, 1)[3], 0);
     EXPECT_LT(brightness(pixel(drawn, 2, 1)), brightness(pixel(plain, 2, 1)));
@@ -565,16 +593,84 @@ TEST(GisPreview, SixteenBitDemsShowTheirLowBitsAndHaveNoEmptyPixel)
     const Altitude_range r = relief_range(v);
     EXPECT_EQ(r.min, 4464);  // 70000 modulo 65536
     EXPECT_EQ(r.max, 65535); // -1 as 16 bits
-    EXPECT_EQ(pixel(render_relief(v, 1, r), 0, 0)[3], 255);
+    EXPECT_EQ(pixel(render_relief(v, 3, 1, r), 0, 0)[3], 255);
 }
 
-TEST(GisPreview, LargeDemsAreShownOnePixelInStep)
+TEST(GisPreview, PictureKeepsTheGroundProportionsWithinItsSizeLimits)
 {
     Grid g = cone(60);
+    struct Case {
+        const char* name;
+        int lines, cols;
+        double dx, dy;
+        int width, height;
+    };
+    const Case cases[] = {
+        {"small_grid_enlarged", 28, 40, 10, 10, 400, 280},
+        {"large_grid_reduced", 6000, 3000, 5, 5, 1000, 2000},
+        {"cells_twice_as_tall", 100, 100, 75, 150, 200, 400},
+        {"degrees_narrowed", 300, 300, 74, 93, 318, 400},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Relief_view v = view_of(g);
+        v.nb_lig = c.lines;
+        v.nb_col = c.cols;
+        v.dx = c.dx;
+        v.dy = c.dy;
+        int w = 0, h = 0;
+        picture_size(v, 400, 2000, w, h);
+        EXPECT_EQ(w, c.width);
+        EXPECT_EQ(h, c.height);
+    }
+    // A reduced picture shows the cell under each of its pixels.
     const Relief_view v = view_of(g);
-    const Rgba_image img = render_relief(v, 4, relief_range(v));
+    const Rgba_image img = render_relief(v, 15, 15, relief_range(v));
     EXPECT_EQ(img.height, 15);
-    EXPECT_EQ(img.width, 15);
+    EXPECT_EQ(img.width, 15); // too short for a legend
+}
+
+TEST(GisPreview, LegendTicksAreRoundStepsOf125)
+{
+    struct Case {
+        double lo, hi;
+        std::vector<double> ticks;
+    };
+    const Case cases[] = {
+        {260, 658, {300, 400, 500, 600}},
+        {90, 120, {90, 100, 110, 120}},
+        {-1434, 2249, {-1000, 0, 1000, 2000}},
+        {0.2, 0.9, {0.2, 0.4, 0.6, 0.8}},
+        {101, 104, {101, 102, 103, 104}},
+        {100, 101, {100, 100.2, 100.4, 100.6, 100.8, 101}},
+        {42, 42, {42}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lo);
+        const std::vector<double> ticks = round_ticks(c.lo, c.hi, 6);
+        ASSERT_EQ(ticks.size(), c.ticks.size());
+        for (std::size_t k = 0; k < ticks.size(); ++k) EXPECT_NEAR(ticks[k], c.ticks[k], 1e-9);
+    }
+}
+
+TEST(GisPreview, SeaBelowZeroInBluesLandAboveInTheRamp)
+{
+    const Altitude_range both{true, -1000, 2000};
+    const Altitude_range land{true, 200, 600};
+    std::uint8_t deep[3], shore[3], coast[3], summit[3], low[3], high[3];
+    altitude_colour(-1000, both, deep);
+    altitude_colour(-1, both, shore);
+    altitude_colour(0, both, coast);
+    altitude_colour(2000, both, summit);
+    ramp_colour(0, low);
+    ramp_colour(1, high);
+    EXPECT_GT(deep[2], deep[0] + 50); // blue
+    EXPECT_GT(shore[2], shore[0]);
+    EXPECT_GT(brightness(shore), brightness(deep));
+    EXPECT_EQ(std::vector<int>(coast, coast + 3), std::vector<int>(low, low + 3));
+    EXPECT_EQ(std::vector<int>(summit, summit + 3), std::vector<int>(high, high + 3));
+    altitude_colour(200, land, coast);
+    EXPECT_EQ(std::vector<int>(coast, coast + 3), std::vector<int>(low, low + 3));
 }
 
 TEST(GisPreview, ExaggerationOnlyForGentleRelief)
