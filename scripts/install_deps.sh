@@ -2,9 +2,10 @@
 # Installs, through apt-get, the Debian packages the build and the tests need
 # and that are missing. Does nothing when everything is there.
 set -euo pipefail
-# The last three: the Windows build (MinGW-w64) and its tests (Wine).
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libgdal-dev gdal-bin
-  g++-mingw-w64-x86-64-posix wine wine64)
+# The Windows build (MinGW-w64) and its tests (Wine); the accuracy and
+# benchmark scripts (Python with GDAL and matplotlib's sample DEMs).
+packages=(cmake g++ make ccache libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libgdal-dev gdal-bin
+  g++-mingw-w64-x86-64-posix wine wine64 python3-gdal python3-matplotlib)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
