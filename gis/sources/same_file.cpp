@@ -29,7 +29,7 @@ std::string local_file(const std::string& name)
     return name;
 }
 
-bool same_file(const std::string& a, const std::string& b)
+bool same_dataset_file(const std::string& a, const std::string& b)
 {
     std::error_code ec;
     const fs::path pa = local_file(a), pb = local_file(b);
@@ -66,12 +66,12 @@ void refuse_output_on_input(const Cli& cli)
 
     for (std::size_t k = 0; k < outputs.size(); ++k) {
         for (const Named_file& in : inputs)
-            if (same_file(outputs[k].path, in.path))
+            if (same_dataset_file(outputs[k].path, in.path))
                 gis_fail("the output %s (%s) is %s: it would be overwritten; choose another "
                          "name",
                          outputs[k].path.c_str(), outputs[k].role.c_str(), in.role.c_str());
         for (std::size_t m = 0; m < k; ++m)
-            if (same_file(outputs[k].path, outputs[m].path))
+            if (same_dataset_file(outputs[k].path, outputs[m].path))
                 gis_fail("%s and %s name the same file %s: choose two names",
                          outputs[m].role.c_str(), outputs[k].role.c_str(), outputs[k].path.c_str());
     }
