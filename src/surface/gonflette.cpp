@@ -264,6 +264,49 @@ void keep(Pass& c, Dilation_band& b, Pixel q, std::int32_t p)
     }
 }
 
+// Grows pixel p = q of layer t >= 1, its layer word being `word`, when it and
+// its eight neighbours lie inside band b, away from the grid's borders: the
+// work of grown_level and enqueue_neighbours in one reading of the
+// neighbours, whose words then still hold when the queueing uses them, as
+// only b's worker writes them.
+void grow_inner(Pass& c, Dilation_band& b, Pixel q, std::int32_t p, std::uint32_t t,
+                std::uint32_t word)
+{
+    Program_state& s = c.s;
+    Dilation_work& w = c.w;
+    const std::int32_t nc = s.nb_col;
+    const std::int32_t offset[8] = {-nc - 1, -nc, -nc + 1, -1, 1, nc - 1, nc, nc + 1};
+    int* const up = s.itab2[q.i - 1];
+    int* const line = s.itab2[q.i];
+    int* const down = s.itab2[q.i + 1];
+    int* const level_at[8] = {up + q.j - 1,   up + q.j,   up + q.j + 1,   line + q.j - 1,
+                              line + q.j + 1, down + q.j - 1, down + q.j, down + q.j + 1};
+    // The first growth sweep reads the line and column neighbours only.
+    constexpr bool in_cross[8] = {false, true, false, true, true, false, true, false};
+    std::uint32_t words[8];
+    unsigned queued = 0;
+    int alti = kNo_level_yet;
+#pragma GCC unroll 8
+    for (int n = 0; n < 8; ++n) {
+        const std::uint32_t wx = word_of(w, p + offset[n]);
+        words[n] = wx;
+        const bool counted = (wx & kLayer_mask) < t && (t > 1 || in_cross[n]);
+        const int alt_prov = std::atomic_ref<int>(*level_at[n]).load(std::memory_order_relaxed);
+        alti = counted && alt_prov < alti ? alt_prov : alti;
+        queued |= static_cast<unsigned>((wx & kPending) == 0 && (wx & kLayer_mask) > t) << n;
+    }
+    const bool level_changed = grown_at(s, q.i, q.j) != alti;
+    if (!level_changed && (word & kLayer_mask) == t) return;
+    set_word(w, p, t | (level_changed ? kKept : 0u));
+    set_grown(s, q.i, q.j, alti);
+    if (level_changed) keep(c, b, q, p);
+    for (int n = 0; n < 8; ++n)
+        if (queued >> n & 1) {
+            set_word(w, p + offset[n], words[n] | kPending);
+            b.ring.push(p + offset[n]);
+        }
+}
+
 // Grows the pixels of band b queued for layer t, each queued by a neighbour
 // of layer t - 1 that changed (for t = 0, the new levels of itab), so each
 // belongs to layer t unless it already lay lower. A pixel whose layer or level
@@ -283,6 +326,10 @@ void grow_band_layer(Pass& c, Dilation_band& b, std::uint32_t t)
         set_word(w, p, word);
         if ((word & kLayer_mask) < t) continue;
         const Pixel q = c.split(p);
+        if (t > 0 && q.i > b.first && q.i + 1 < b.end && q.j > 0 && q.j + 1 < s.nb_col) {
+            grow_inner(c, b, q, p, t, word);
+            continue;
+        }
         const int level = t == 0 ? s.itab[q.i][q.j] : grown_level(c, q, p, t);
         const bool level_changed = t == 0 || grown_at(s, q.i, q.j) != level;
         if (!level_changed && (word & kLayer_mask) == t) continue;
@@ -470,11 +517,9 @@ void start_band(Program_state& s, Dilation_work& w, Dilation_band& b)
 struct Steps {
     enum class Kind { start, grow, mark, done };
     Pass& c;
-    std::size_t pixels;
     std::size_t layer_min;
     Kind kind;
     std::uint32_t t = 0;
-    bool mark_everything = false;
     std::atomic<std::size_t> next_band{0};
 
     // The step that follows the one just finished.
@@ -498,11 +543,6 @@ struct Steps {
                 ++t;
             }
             if (waiting(c.w, t) > 0) return;
-            std::size_t kept = 0;
-            for (const Dilation_band& b : c.w.bands) kept += b.kept;
-            // Beyond a quarter of the grid, one scan costs less than the
-            // neighbourhoods.
-            mark_everything = kept > pixels / 4;
             kind = Kind::mark;
             return;
         }
@@ -525,7 +565,9 @@ struct Steps {
                 break;
             case Kind::mark:
                 b.modif = 0;
-                if (mark_everything)
+                // Beyond a quarter of the band, one scan costs less than the
+                // neighbourhoods.
+                if (b.kept > b.ring.capacity / 4)
                     mark_all(c.s, c.w, b);
                 else
                     mark_around(c, b);
@@ -589,7 +631,7 @@ void gonflette(Program_state& s, Dilation_work& w)
     if (set.threads <= 0 && !first && sources < kParallel_min_sources) workers = 1;
     workers = std::max(1, std::min(workers, static_cast<int>(w.bands.size())));
 
-    Steps steps{c, static_cast<std::size_t>(pixels), set.parallel_layer_min,
+    Steps steps{c, set.parallel_layer_min,
                 first ? Steps::Kind::start : Steps::Kind::grow};
     if (!first) {
         steps.kind = Steps::Kind::start;
