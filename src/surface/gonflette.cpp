@@ -279,8 +279,8 @@ void grow_inner(Pass& c, Dilation_band& b, Pixel q, std::int32_t p, std::uint32_
     int* const up = s.itab2[q.i - 1];
     int* const line = s.itab2[q.i];
     int* const down = s.itab2[q.i + 1];
-    int* const level_at[8] = {up + q.j - 1,   up + q.j,       up + q.j + 1, line + q.j - 1,
-                              line + q.j + 1, down + q.j - 1, down + q.j,   down + q.j + 1};
+    int* const level_at[8] = {up + q.j - 1,   up + q.j,   up + q.j + 1,   line + q.j - 1,
+                              line + q.j + 1, down + q.j - 1, down + q.j, down + q.j + 1};
     // The first growth sweep reads the line and column neighbours only.
     constexpr bool in_cross[8] = {false, true, false, true, true, false, true, false};
     std::uint32_t words[8];
@@ -510,133 +510,17 @@ void start_band(Program_state& s, Dilation_work& w, Dilation_band& b)
         }
 }
 
-// A pass that most of the grid's levels change in grows faster by whole
-// scans than from a frontier. The layers and the levels it gives are those of
-// the layered growth: a pixel's layer is its distance to the nearest level of
-// itab, one step to any of its eight neighbours, except that a diagonal step
-// from a level of itab costs two (layer 1 reads the line and column
-// neighbours only); its level is the lowest of those of its neighbours one
-// step nearer, capped at the growth's start value. So every pixel's (layer,
-// level) is the least pair, in this order, offered by its neighbours, each
-// offering its own layer plus the step and its level. From nothing reached
-// but the levels of itab, scans that lower every pixel to the least pair its
-// neighbours offer, down and up the grid in turn, until they change nothing,
-// reach them. (The pairs of the pass before are no start: a new level on a
-// pixel that a level reached diagonally cuts that way without shortening it,
-// so that a pair can rise.) Layer words hold no flag during the scans, and a
-// level of itab has the word 0.
-
-// A pixel's layer and level as one number ordered as the pairs are.
-std::uint64_t pair_key(std::uint32_t layer, int level)
-{
-    return static_cast<std::uint64_t>(layer) << 32 |
-           (static_cast<std::uint32_t>(level) ^ 0x80000000u);
-}
-
-// The pair that pixel x offers a neighbour one step away along a line or
-// column (diagonal false) or diagonally.
-std::uint64_t offer(Dilation_work& w, const int* levels, std::int32_t x, int l, bool diagonal)
-{
-    const std::uint32_t layer = word_of(w, x);
-    const int level =
-        std::atomic_ref<int>(const_cast<int&>(levels[l])).load(std::memory_order_relaxed);
-    const std::uint32_t step = diagonal ? std::max(layer, 1u) + 1 : layer + 1;
-    return pair_key(step, std::min(level, kNo_level_yet));
-}
-
-// One scan of lines first to end - 1, down the grid and along each line
-// (Forward) or up and back, lowering each pixel to the least pair that its
-// neighbours already scanned offer. Returns whether it changed any.
-template <bool Forward> bool relax_scan(Program_state& s, Dilation_work& w, int first, int end)
-{
-    const int nc = s.nb_col;
-    const int di = Forward ? -1 : 1; // the line scanned before
-    const int dj = Forward ? -1 : 1; // the pixel scanned before
-    bool changed = false;
-    for (int n = 0; n < end - first; ++n) {
-        const int i = Forward ? first + n : end - 1 - n;
-        const int k = i + di;
-        const bool before = k >= 0 && k < s.nb_lig;
-        int* const line = s.itab2[i];
-        const int* const other = before ? s.itab2[k] : nullptr;
-        const std::int32_t row = i * nc;
-        const std::int32_t other_row = k * nc;
-        for (int m = 0; m < nc; ++m) {
-            const int j = Forward ? m : nc - 1 - m;
-            const std::int32_t p = row + j;
-            const std::uint32_t layer = word_of(w, p);
-            if (layer == 0) continue;
-            const std::uint64_t now =
-                pair_key(layer, std::atomic_ref<int>(line[j]).load(std::memory_order_relaxed));
-            std::uint64_t best = now;
-            const int l = j + dj;
-            const bool side = l >= 0 && l < nc;
-            if (side) best = std::min(best, offer(w, line, row + l, l, false));
-            if (before) {
-                best = std::min(best, offer(w, other, other_row + j, j, false));
-                if (side) best = std::min(best, offer(w, other, other_row + l, l, true));
-                const int r = j - dj;
-                if (r >= 0 && r < nc)
-                    best = std::min(best, offer(w, other, other_row + r, r, true));
-            }
-            if (best == now) continue;
-            set_word(w, p, static_cast<std::uint32_t>(best >> 32));
-            std::atomic_ref<int>(line[j]).store(
-                static_cast<int>(static_cast<std::uint32_t>(best) ^ 0x80000000u),
-                std::memory_order_relaxed);
-            changed = true;
-        }
-    }
-    return changed;
-}
-
-// Readies band b for a pass by scans, which start afresh from the levels of
-// itab, the new ones included, as layer 0: nothing else reached yet. On the
-// first pass, no mark yet either.
-void start_scans(Program_state& s, Dilation_work& w, Dilation_band& b, bool first)
-{
-    for (int i = b.first; i < b.end; ++i) {
-        std::uint32_t* words = &w.layer[static_cast<std::size_t>(index_of(s, i, 0))];
-        for (int j = 0; j < s.nb_col; ++j) {
-            const int v = s.itab[i][j];
-            s.itab2[i][j] = v;
-            if (first) s.itab1[i][j] = NO_DATA;
-            words[j] = v != NO_DATA ? 0 : kUnreached;
-        }
-    }
-    b.ring.head = 0;
-    b.ring.size = 0;
-    b.kept = b.ring.capacity;
-}
-
 // The steps of a pass that its workers take in step: the first pass's
 // filling, the layers of the growth, the marks. Between steps every worker
 // waits for all the others; the one that finishes a step last decides the
 // next, and takes on its own the layers too small to share.
 struct Steps {
-    enum class Kind { start, grow, scan_start, scan, mark, done };
+    enum class Kind { start, grow, mark, done };
     Pass& c;
     std::size_t layer_min;
     Kind kind;
-    bool first_pass = false;
-    int workers = 1;
     std::uint32_t t = 0;
     std::atomic<std::size_t> next_band{0};
-    // Scans: how many have run, and whether the last and the one before
-    // changed a pixel.
-    int scans = 0;
-    std::atomic<bool> scan_changed{false};
-    bool scan_changed_before = true;
-
-    // The lines of the grid in one piece per worker, for the scans.
-    std::pair<int, int> piece(std::size_t n) const
-    {
-        const std::size_t count = c.w.bands.size();
-        const std::size_t from = count * n / static_cast<std::size_t>(workers);
-        const std::size_t to = count * (n + 1) / static_cast<std::size_t>(workers);
-        if (from == to) return {0, 0};
-        return {c.w.bands[from].first, c.w.bands[to - 1].end};
-    }
 
     // The step that follows the one just finished.
     void advance() noexcept
@@ -650,26 +534,6 @@ struct Steps {
                 b.sources = b.ring.size;
                 b.kept = 0;
             }
-            return;
-        }
-        if (kind == Kind::scan_start || kind == Kind::scan) {
-            if (kind == Kind::scan) {
-                const bool changed = scan_changed.exchange(false, std::memory_order_relaxed);
-                // One worker's scan that changes nothing leaves every pixel
-                // at the least pair its neighbours offer, as the scan before
-                // left it at the least of those scanned before it; several
-                // workers read each other's borders as they change, so it
-                // takes two scans in turn that change nothing.
-                const bool settled =
-                    !changed && scans >= 2 && (workers == 1 || !scan_changed_before);
-                scan_changed_before = changed;
-                if (settled) {
-                    kind = Kind::mark;
-                    return;
-                }
-            }
-            kind = Kind::scan;
-            ++scans;
             return;
         }
         if (kind == Kind::grow) {
@@ -688,17 +552,6 @@ struct Steps {
     // This worker's share of the current step: the bands it takes.
     void work() noexcept
     {
-        if (kind == Kind::scan) {
-            for (std::size_t n = next_band.fetch_add(1, std::memory_order_relaxed);
-                 n < static_cast<std::size_t>(workers);
-                 n = next_band.fetch_add(1, std::memory_order_relaxed)) {
-                const auto [first, end] = piece(n);
-                const bool changed = scans % 2 == 1 ? relax_scan<true>(c.s, c.w, first, end)
-                                                    : relax_scan<false>(c.s, c.w, first, end);
-                if (changed) scan_changed.store(true, std::memory_order_relaxed);
-            }
-            return;
-        }
         const std::size_t count = c.w.bands.size();
         for (std::size_t n = next_band.fetch_add(1, std::memory_order_relaxed); n < count;
              n = next_band.fetch_add(1, std::memory_order_relaxed)) {
@@ -710,9 +563,6 @@ struct Steps {
             case Kind::grow:
                 grow_band_layer(c, b, t);
                 break;
-            case Kind::scan_start:
-                start_scans(c.s, c.w, b, first_pass);
-                break;
             case Kind::mark:
                 b.modif = 0;
                 // Beyond a quarter of the band, one scan costs less than the
@@ -722,7 +572,6 @@ struct Steps {
                 else
                     mark_around(c, b);
                 break;
-            case Kind::scan:
             case Kind::done:
                 break;
             }
@@ -782,17 +631,11 @@ void gonflette(Program_state& s, Dilation_work& w)
     if (set.threads <= 0 && !first && sources < kParallel_min_sources) workers = 1;
     workers = std::max(1, std::min(workers, static_cast<int>(w.bands.size())));
 
-    const bool by_scans = first ? set.scan_share * pixels < pixels
-                                : static_cast<double>(sources) > set.scan_share * pixels;
-    Steps steps{c, set.parallel_layer_min, Steps::Kind::scan_start};
-    steps.first_pass = first;
-    steps.workers = workers;
-    if (!by_scans) {
-        steps.kind = first ? Steps::Kind::start : Steps::Kind::grow;
-        if (!first) {
-            steps.kind = Steps::Kind::start;
-            steps.advance();
-        }
+    Steps steps{c, set.parallel_layer_min,
+                first ? Steps::Kind::start : Steps::Kind::grow};
+    if (!first) {
+        steps.kind = Steps::Kind::start;
+        steps.advance();
     }
     run_steps(steps, workers);
 

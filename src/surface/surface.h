@@ -33,10 +33,6 @@ struct Dilation_settings {
     // A layer of fewer entries than this, over all bands, is grown by one
     // worker: the others would only wait for it.
     std::size_t parallel_layer_min = 4096;
-    // A pass whose new levels exceed this share of the pixels (on the first
-    // pass, every level of itab, unless the share is 1 or more) grows by
-    // whole scans of the grid instead of a frontier.
-    double scan_share = 1.0 / 32;
 };
 
 // One band of whole lines of the grid, first to end - 1, and what a pass

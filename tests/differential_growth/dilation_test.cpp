@@ -25,16 +25,13 @@ void expect_same_pass(const Grid_state& got, const Grid_state& want, const char*
 }
 
 // Bands of 1 to 4 lines on 1 to 3 workers, each layer shared or, under a
-// few entries, grown by one, passes by scans or from a frontier: every way a
-// change crosses a band's border.
+// few entries, grown by one: every way a change crosses a band's border.
 Dilation_settings banded_settings(std::uint64_t draw)
 {
     Dilation_settings set;
     set.threads = 1 + static_cast<int>(draw % 3);
     set.band_lines = 1 + static_cast<int>(draw / 3 % 4);
     set.parallel_layer_min = draw / 12 % 2 == 0 ? 0 : 6;
-    // Passes by scans always, never, or for many new levels.
-    set.scan_share = draw / 24 % 3 == 0 ? 0.0 : draw / 24 % 3 == 1 ? 2.0 : 0.1;
     return set;
 }
 
