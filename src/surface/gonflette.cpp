@@ -57,9 +57,12 @@ constexpr std::uint32_t kKept = 1u << 29;
 // It waits in the ring for its layer to come, or is a new level of itab.
 constexpr std::uint32_t kPending = 1u << 30;
 
-// The bands' share of the caches: bytes of the three grids and the layer
-// words per band.
-constexpr std::int64_t kBand_bytes = 1 << 20;
+// Bytes of the three grids and the layer words per band: two bands, one per
+// core here, fill the last-level cache. Smaller bands, down to the size of a
+// core's own cache, came out slower: more of their pixels lie on a border.
+constexpr std::int64_t kBand_bytes = 1 << 24;
+// Bands per worker at least, for the workers to share out unequal bands.
+constexpr int kBands_per_worker = 4;
 // A pass with fewer new levels than this runs on one worker.
 constexpr std::size_t kParallel_min_sources = 1 << 12;
 
@@ -204,9 +207,7 @@ void enqueue_neighbours(Pass& c, Dilation_band& b, Pixel q, std::int32_t p, std:
         } else if ((word & kLayer_mask) > t) {
             // A layer of t or lower at any moment stays so to the layer's end.
             const Across a = across(c.w, b, k);
-            std::vector<std::int32_t>& box = a.band.inbox[(t + 1) & 1][a.side];
-            assert(box.size() < box.capacity());
-            box.push_back(x);
+            a.band.inbox[(t + 1) & 1][a.side].push(x);
         }
     });
 }
@@ -215,7 +216,7 @@ void enqueue_neighbours(Pass& c, Dilation_band& b, Pixel q, std::int32_t p, std:
 // unless b has queued them itself or they are final already.
 void take_handed(Dilation_work& w, Dilation_band& b, std::uint32_t t)
 {
-    for (std::vector<std::int32_t>& box : b.inbox[t & 1]) {
+    for (Pixel_list& box : b.inbox[t & 1]) {
         for (const std::int32_t x : box) {
             const std::uint32_t word = word_of(w, x);
             if ((word & kPending) == 0 && (word & kLayer_mask) >= t) enqueue(w, b, x);
@@ -258,9 +259,7 @@ void keep(Pass& c, Dilation_band& b, Pixel q, std::int32_t p)
     ++b.kept;
     for (const int k : {q.i - 1, q.i + 1}) {
         if ((k >= b.first && k < b.end) || k < 0 || k >= c.s.nb_lig) continue;
-        std::vector<std::int32_t>& box = across(c.w, b, k).band.remark[k < b.first ? 1 : 0];
-        assert(box.size() < box.capacity());
-        box.push_back(index_of(c.s, k, q.j));
+        across(c.w, b, k).band.remark[k < b.first ? 1 : 0].push(index_of(c.s, k, q.j));
     }
 }
 
@@ -279,8 +278,8 @@ void grow_inner(Pass& c, Dilation_band& b, Pixel q, std::int32_t p, std::uint32_
     int* const up = s.itab2[q.i - 1];
     int* const line = s.itab2[q.i];
     int* const down = s.itab2[q.i + 1];
-    int* const level_at[8] = {up + q.j - 1,   up + q.j,   up + q.j + 1,   line + q.j - 1,
-                              line + q.j + 1, down + q.j - 1, down + q.j, down + q.j + 1};
+    int* const level_at[8] = {up + q.j - 1,   up + q.j,       up + q.j + 1, line + q.j - 1,
+                              line + q.j + 1, down + q.j - 1, down + q.j,   down + q.j + 1};
     // The first growth sweep reads the line and column neighbours only.
     constexpr bool in_cross[8] = {false, true, false, true, true, false, true, false};
     std::uint32_t words[8];
@@ -354,7 +353,7 @@ std::size_t waiting(const Dilation_work& w, std::uint32_t t)
 {
     std::size_t n = 0;
     for (const Dilation_band& b : w.bands)
-        n += b.ring.size + b.inbox[t & 1][0].size() + b.inbox[t & 1][1].size();
+        n += b.ring.size + b.inbox[t & 1][0].size + b.inbox[t & 1][1].size;
     return n;
 }
 
@@ -436,7 +435,7 @@ void mark_all(Program_state& s, Dilation_work& w, Dilation_band& b)
             mark_and_insert(s, w, b, g, i, j);
         }
     }
-    for (std::vector<std::int32_t>& box : b.remark) box.clear();
+    for (Pixel_list& box : b.remark) box.clear();
 }
 
 // Marks again each of the pixels of band b whose level changed, and its cross
@@ -461,7 +460,7 @@ void mark_around(Pass& c, Dilation_band& b)
                 mark_and_insert(s, w, b, k, l);
         });
     }
-    for (std::vector<std::int32_t>& box : b.remark) {
+    for (Pixel_list& box : b.remark) {
         for (const std::int32_t x : box) {
             const Pixel q = c.split(x);
             mark_and_insert(s, w, b, q.i, q.j);
@@ -474,15 +473,28 @@ void mark_around(Pass& c, Dilation_band& b)
 void make_bands(const Program_state& s, Dilation_work& w)
 {
     const std::int64_t line_bytes = 16 * static_cast<std::int64_t>(s.nb_col);
-    const int lines =
-        w.settings.band_lines > 0
-            ? w.settings.band_lines
-            : static_cast<int>(std::clamp<std::int64_t>(kBand_bytes / line_bytes, 8, 1 << 20));
+    const int workers = worker_count(static_cast<std::int64_t>(s.nb_lig) * s.nb_col);
+    const std::int64_t shared = (s.nb_lig + kBands_per_worker * workers - 1) /
+                                (static_cast<std::int64_t>(kBands_per_worker) * workers);
+    const int lines = w.settings.band_lines > 0
+                          ? w.settings.band_lines
+                          : static_cast<int>(std::clamp<std::int64_t>(
+                                std::min(kBand_bytes / line_bytes, shared), 8, 1 << 20));
     w.band_lines = std::min(lines, s.nb_lig);
     const int count = (s.nb_lig + w.band_lines - 1) / w.band_lines;
     w.bands.clear();
     w.bands.resize(static_cast<std::size_t>(count));
     const std::size_t handed = kHanded_per_border_pixel * static_cast<std::size_t>(s.nb_col);
+    const std::size_t per_border = 2 * handed + static_cast<std::size_t>(s.nb_col);
+    // Two lists for each border, one on either side.
+    w.lists = std::make_unique_for_overwrite<std::int32_t[]>(per_border * 2 *
+                                                             static_cast<std::size_t>(count - 1));
+    std::int32_t* next = w.lists.get();
+    const auto give = [&](Pixel_list& list, std::size_t capacity) {
+        list.slots = next;
+        list.capacity = capacity;
+        next += capacity;
+    };
     for (int n = 0; n < count; ++n) {
         Dilation_band& b = w.bands[static_cast<std::size_t>(n)];
         b.first = n * w.band_lines;
@@ -490,10 +502,9 @@ void make_bands(const Program_state& s, Dilation_work& w)
         b.ring.reset(static_cast<std::size_t>(b.end - b.first) *
                      static_cast<std::size_t>(s.nb_col));
         for (int side = 0; side < 2; ++side) {
-            const bool border = side == 0 ? n > 0 : n + 1 < count;
-            if (!border) continue;
-            for (auto& parity : b.inbox) parity[side].reserve(handed);
-            b.remark[side].reserve(static_cast<std::size_t>(s.nb_col));
+            if (side == 0 ? n == 0 : n + 1 == count) continue;
+            for (auto& parity : b.inbox) give(parity[side], handed);
+            give(b.remark[side], static_cast<std::size_t>(s.nb_col));
         }
     }
 }
@@ -565,9 +576,9 @@ struct Steps {
                 break;
             case Kind::mark:
                 b.modif = 0;
-                // Beyond a quarter of the band, one scan costs less than the
+                // Beyond an eighth of the band, one scan costs less than the
                 // neighbourhoods.
-                if (b.kept > b.ring.capacity / 4)
+                if (b.kept > b.ring.capacity / 8)
                     mark_all(c.s, c.w, b);
                 else
                     mark_around(c, b);
@@ -631,8 +642,7 @@ void gonflette(Program_state& s, Dilation_work& w)
     if (set.threads <= 0 && !first && sources < kParallel_min_sources) workers = 1;
     workers = std::max(1, std::min(workers, static_cast<int>(w.bands.size())));
 
-    Steps steps{c, set.parallel_layer_min,
-                first ? Steps::Kind::start : Steps::Kind::grow};
+    Steps steps{c, set.parallel_layer_min, first ? Steps::Kind::start : Steps::Kind::grow};
     if (!first) {
         steps.kind = Steps::Kind::start;
         steps.advance();

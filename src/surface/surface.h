@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // One altitude to its Scaled altitude: v / equid * 512 in extended precision,
@@ -29,7 +30,7 @@ void copy_surface(Program_state& s);
 // How a dilation pass spreads its work; the results never depend on it.
 struct Dilation_settings {
     int threads = 0;    // workers; 0: one per core, one alone for a small grid or pass
-    int band_lines = 0; // lines per band; 0: about a megabyte of the grids per band
+    int band_lines = 0; // lines per band; 0: about 16 MB of the grids per band, 4 per core at least
     // A layer of fewer entries than this, over all bands, is grown by one
     // worker: the others would only wait for it.
     std::size_t parallel_layer_min = 4096;
@@ -46,10 +47,10 @@ struct Dilation_band {
     Pixel_ring ring;
     // Pixels of this band queued for the next layer by the band above ([0])
     // or below ([1]), by parity of that layer.
-    std::vector<std::int32_t> inbox[2][2];
+    Pixel_list inbox[2][2];
     // Pixels of this band beside a pixel of the band above ([0]) or below
     // ([1]) whose grown level changed: their marks are to redo.
-    std::vector<std::int32_t> remark[2];
+    Pixel_list remark[2];
     std::size_t first_slot = 0; // slot of the pass's first entry, where the changed pixels go
     std::size_t kept_end = 0;
     std::size_t kept = 0;
@@ -74,6 +75,8 @@ struct Dilation_work {
     Dilation_settings settings;
     std::vector<std::uint32_t> layer;
     std::vector<Dilation_band> bands;
+    // The storage of the bands' lists, untouched where they never reach.
+    std::unique_ptr<std::int32_t[]> lists;
     int band_lines = 0;
     bool started = false;
 };
