@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs, through apt-get, the Debian packages the build and the tests need
+# Installs, through apt-get, the Debian packages the build, the tests and the
+# real-terrain benchmark (time, the Python GDAL, NumPy, SciPy, matplotlib) need
 # and that are missing. Does nothing when everything is there.
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libgdal-dev gdal-bin)
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libgdal-dev gdal-bin
+  time python3-gdal python3-numpy python3-scipy python3-matplotlib)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
