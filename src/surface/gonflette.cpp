@@ -20,9 +20,10 @@
 // Within a layer the order of the pixels does not matter, since each reads
 // only pixels of lower layers, which no pixel of the layer changes; nor does
 // the order of the marks, each read from the grown grid alone. So the grid is
-// cut into bands of lines, each with its own frontier, small enough for the
-// caches; workers take the bands of one layer in any order and all finish it
-// before any starts the next. A band writes only its own pixels: a change
+// cut into bands of lines, each with its own frontier and its own part of
+// the memory, two of them the size of the last-level cache; workers take the
+// bands of one layer in any order and all finish it before any starts the
+// next. A band writes only its own pixels: a change
 // that reaches a pixel of the band above or below is handed to that band, to
 // be taken in the next layer, or in the marking.
 #include "control/program_state.h"
