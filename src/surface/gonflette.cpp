@@ -307,6 +307,33 @@ void grow_inner(Pass& c, Dilation_band& b, Pixel q, std::int32_t p, std::uint32_
         }
 }
 
+// How many entries of the frontier ahead of the one grown the memory around
+// is asked for: the walk waits on memory far more than it computes.
+constexpr std::size_t kAhead = 12;
+
+// Asks the caches for the three lines of layer words and of grown levels
+// around pixel p, which the growth will read soon.
+void prefetch_around(const Pass& c, std::int32_t p)
+{
+#if defined(__GNUC__)
+    const Pixel q = c.split(p);
+    const std::uint32_t* words = c.w.layer.data() + p;
+    __builtin_prefetch(words);
+    __builtin_prefetch(c.s.itab2[q.i] + q.j);
+    if (q.i > 0) {
+        __builtin_prefetch(words - c.s.nb_col);
+        __builtin_prefetch(c.s.itab2[q.i - 1] + q.j);
+    }
+    if (q.i + 1 < c.s.nb_lig) {
+        __builtin_prefetch(words + c.s.nb_col);
+        __builtin_prefetch(c.s.itab2[q.i + 1] + q.j);
+    }
+#else
+    (void)c;
+    (void)p;
+#endif
+}
+
 // Grows the pixels of band b queued for layer t, each queued by a neighbour
 // of layer t - 1 that changed (for t = 0, the new levels of itab), so each
 // belongs to layer t unless it already lay lower. A pixel whose layer or level
@@ -321,6 +348,7 @@ void grow_band_layer(Pass& c, Dilation_band& b, std::uint32_t t)
     Dilation_work& w = c.w;
     if (t > 0) take_handed(w, b, t);
     for (std::size_t n = b.ring.size; n > 0; --n) {
+        if (n > kAhead) prefetch_around(c, b.ring.slots[b.ring.wrap(b.ring.head + kAhead)]);
         const std::int32_t p = b.ring.pop();
         const std::uint32_t word = word_of(w, p) & ~kPending;
         set_word(w, p, word);
