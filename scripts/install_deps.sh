@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs, through apt-get, the Debian packages the build and the tests need
-# and that are missing. Does nothing when everything is there.
+# Installs, through apt-get, the Debian packages the build, the tests and the
+# benchmark scripts need and that are missing. Does nothing when everything is there.
 set -euo pipefail
 # The Windows build (MinGW-w64) and its tests (Wine); the accuracy and
-# benchmark scripts (Python with GDAL and matplotlib's sample DEMs).
+# benchmark scripts (time, Python with GDAL, NumPy, SciPy, matplotlib's
+# sample DEMs).
 packages=(cmake g++ make ccache libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libgdal-dev gdal-bin
-  g++-mingw-w64-x86-64-posix wine wine64 python3-gdal python3-matplotlib)
+  g++-mingw-w64-x86-64-posix wine wine64 time python3-gdal python3-numpy python3-scipy python3-matplotlib)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
