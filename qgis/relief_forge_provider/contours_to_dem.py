@@ -164,6 +164,8 @@ class ContoursToDem(QgsProcessingAlgorithm):
         finally:
             for path in temporary:
                 tool.remove(path)
+                # generateTempFilename made a folder for it alone.
+                tool.remove_folder(os.path.dirname(path))
         return {self.OUTPUT: output, self.PREVIEW: preview or None}
 
     def _vector_contours(self, parameters, context, feedback, temporary):

@@ -17,7 +17,7 @@ TOOL = "relief_forge_gis"
 SETTING = "RELIEF_FORGE_GIS"
 SETTING_KEY = "Processing/Configuration/" + SETTING
 WHERE_TO_SET = ("Processing > Options > Providers > relief_forge > relief_forge_gis program "
-                "(for qgis_process: the setting " + SETTING_KEY + " of the QGIS profile)")
+                "(qgis_process reads it from the profile setting " + SETTING_KEY + ")")
 
 # Seconds the tool has to remove its temporary files after SIGTERM.
 TERMINATE_GRACE = 10
@@ -39,9 +39,8 @@ def locate():
         if executable(configured):
             return configured
         raise QgsProcessingException(
-            "{} is not an executable program: correct the location of {} in {}, or clear "
-            "it to use the one beside the plugin or on PATH".format(configured, TOOL,
-                                                                   WHERE_TO_SET))
+            "{} was not found at {}: correct its location, or clear it to use the one "
+            "beside the plugin or on PATH, in {}".format(TOOL, configured, WHERE_TO_SET))
     here = os.path.dirname(os.path.abspath(__file__))
     for path in (os.path.join(here, TOOL), os.path.join(here, "bin", TOOL)):
         if executable(path):
@@ -190,6 +189,13 @@ def _identity(path):
 def remove(path):
     try:
         os.remove(path)
+    except OSError:
+        pass
+
+
+def remove_folder(path):
+    try:
+        os.rmdir(path)
     except OSError:
         pass
 

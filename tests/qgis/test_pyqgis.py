@@ -1,0 +1,157 @@
+"""The plugin's algorithms run from PyQGIS, in process, on layers as QGIS holds
+them: a memory layer with a selection, a contour raster, a DEM of the
+interactive program; the progress they report and Cancel."""
+
+import os
+import subprocess
+import sys
+import unittest
+
+from plugin_fixture import (INTERACTIVE, Workspace, assert_same_raster, tool, vector_file,
+                            SAMPLE)
+
+sys.dont_write_bytecode = True
+os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
+WS = Workspace()
+sys.path.insert(0, os.path.dirname(WS.plugin_dir))
+
+from qgis.core import (QgsApplication, QgsFeatureRequest, QgsProcessingContext,  # noqa: E402
+                       QgsProcessingFeatureSourceDefinition, QgsProcessingFeedback,
+                       QgsProcessingUtils, QgsProject, QgsRasterLayer, QgsVectorLayer)
+from qgis.PyQt.QtCore import QCoreApplication, QSettings  # noqa: E402
+
+# The settings, and so the tool's location, are those of WS's profile, as in QGIS.
+PROFILE = os.path.join(WS.profiles, "profiles", "default")
+QCoreApplication.setOrganizationName("QGIS")
+QCoreApplication.setApplicationName("QGIS3")
+QSettings.setDefaultFormat(QSettings.IniFormat)
+QSettings.setPath(QSettings.IniFormat, QSettings.UserScope, PROFILE)
+APP = QgsApplication([], False, PROFILE)
+APP.initQgis()
+
+from relief_forge_provider.provider import ReliefForgeProvider  # noqa: E402
+
+PROVIDER = ReliefForgeProvider()
+QgsApplication.processingRegistry().addProvider(PROVIDER)
+
+
+class Recorder(QgsProcessingFeedback):
+    """Keeps what an algorithm reports; cancels once the progress passes
+    `cancel_above`."""
+
+    def __init__(self, cancel_above=None):
+        super().__init__()
+        self.cancel_above = cancel_above
+        self.percents = []
+        self.errors = []
+        self.infos = []
+        self.progressChanged.connect(self.on_progress)
+
+    def on_progress(self, percent):
+        self.percents.append(percent)
+        if self.cancel_above is not None and percent > self.cancel_above:
+            self.cancel()
+
+    def reportError(self, error, fatalError=False):
+        self.errors.append(error)
+
+    def pushInfo(self, info):
+        self.infos.append(info)
+
+
+def run(alg_id, params, feedback=None):
+    feedback = feedback or Recorder()
+    context = QgsProcessingContext()
+    context.setProject(QgsProject.instance())
+    alg = QgsApplication.processingRegistry().createAlgorithmById(alg_id)
+    results, ok = alg.run(params, context, feedback)
+    return ok, results, feedback
+
+
+def files_under(folder):
+    return [os.path.join(d, f) for d, _, names in os.walk(folder) for f in names]
+
+
+class InProcess(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.memory = QgsVectorLayer(SAMPLE, "hills", "ogr").materialize(QgsFeatureRequest())
+        QgsProject.instance().addMapLayer(cls.memory)
+
+    def setUp(self):
+        self.memory.removeSelection()
+
+    def test_memory_layer_with_a_selection_is_built_as_shown(self):
+        self.memory.selectByExpression('"ELEV" <= 180')
+        selected = self.memory.selectedFeatureCount()
+        self.assertTrue(0 < selected < self.memory.featureCount())
+        ok, results, fb = run("relief_forge:contourstodem", {
+            "INPUT": QgsProcessingFeatureSourceDefinition(self.memory.id(), True),
+            "CELL_SIZE": 25, "EQUIDISTANCE": 10, "SMOOTHING": 3,
+            "OUTPUT": WS.at("selection.tif")})
+        self.assertTrue(ok, fb.errors)
+        self.assertEqual(results["OUTPUT"], WS.at("selection.tif"))
+        gpkg = vector_file(WS.at("selected.gpkg"), where="ELEV <= 180")
+        status, _, err = tool(["build", gpkg, "--cell", "25", "--equidistance", "10",
+                               "--smoothing", "3", "--out", WS.at("selected.tif")])
+        self.assertEqual(status, 0, err)
+        assert_same_raster(self, WS.at("selection.tif"), WS.at("selected.tif"))
+        # The bar moves through the stages, forward only.
+        self.assertEqual(fb.percents, sorted(fb.percents))
+        self.assertGreater(len([p for p in fb.percents if 0 < p < 100]), 5)
+        self.assertEqual(fb.percents[-1], 100)
+        self.assertIn("dilation: pass 34 done", fb.infos)
+
+    def test_contour_raster_and_export_of_the_interactive_dem(self):
+        """A contour raster from the tool's import, as a QGIS raster layer; and
+        the DEM the interactive program builds from it, exported: both equal
+        the tool's build."""
+        maps = WS.at("home/images/maps")
+        gpkg = vector_file(WS.at("hills.gpkg"))
+        for args in (["import", gpkg, "--cell", "25", "--out", maps + "/hills"],
+                     ["build", gpkg, "--cell", "25", "-e", "10", "-s", "5", "--out",
+                      WS.at("built.tif")]):
+            status, _, err = tool(args)
+            self.assertEqual(status, 0, err)
+        raster = QgsRasterLayer(maps + "/hills_c4.vrt", "contour raster")
+        self.assertTrue(raster.isValid())
+        ok, _, fb = run("relief_forge:contourstodem", {
+            "INPUT_RASTER": raster, "EQUIDISTANCE": 10, "SMOOTHING": 5,
+            "OUTPUT": WS.at("from_raster.tif")})
+        self.assertTrue(ok, fb.errors)
+        assert_same_raster(self, WS.at("from_raster.tif"), WS.at("built.tif"))
+
+        dialogue = subprocess.run([INTERACTIVE], input="maps\nhills\n1\n0\n10\n5\n", text=True,
+                                  capture_output=True, env=dict(os.environ, HOME=WS.at("home")))
+        self.assertEqual(dialogue.returncode, 0, dialogue.stdout + dialogue.stderr)
+        ok, _, fb = run("relief_forge:exportdem", {"INPUT": maps + "/hills_m4.txt",
+                                                   "OUTPUT": WS.at("exported.tif"),
+                                                   "PREVIEW": WS.at("exported.png")})
+        self.assertTrue(ok, fb.errors)
+        assert_same_raster(self, WS.at("exported.tif"), WS.at("built.tif"))
+        self.assertTrue(os.path.getsize(WS.at("exported.png")) > 0)
+
+    def test_cancel_stops_the_tool_and_leaves_nothing(self):
+        os.makedirs(WS.at("canceled"))
+        temp = QgsProcessingUtils.tempFolder()
+        temp_before = files_under(temp)
+        # Fine cells, so that the tool is still at work when Cancel comes.
+        ok, _, fb = run("relief_forge:contourstodem", {
+            "INPUT": self.memory, "CELL_SIZE": 4, "EQUIDISTANCE": 10, "SMOOTHING": 9,
+            "OUTPUT": WS.at("canceled/dem.tif"), "PREVIEW": WS.at("canceled/dem.png")},
+            Recorder(cancel_above=3))
+        self.assertFalse(ok)
+        self.assertEqual(fb.errors, ["Canceled: no file was written"])
+        # Stopped before the dilation ended, so the tool was stopped, not waited for.
+        self.assertFalse([i for i in fb.infos if i.startswith(("dilation", "wrote "))])
+        self.assertEqual(os.listdir(WS.at("canceled")), [])
+        self.assertEqual(files_under(temp), temp_before)
+
+
+def tearDownModule():
+    QgsProject.instance().clear()
+    WS.close()
+
+
+if __name__ == "__main__":
+    unittest.main()
