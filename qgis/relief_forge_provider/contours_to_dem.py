@@ -81,16 +81,16 @@ class ContoursToDem(QgsProcessingAlgorithm):
         self.addParameter(QgsProcessingParameterField(
             self.FIELD, "Elevation field (empty: found by its name, else the Z)",
             parentLayerParameterName=self.INPUT, optional=True))
-        self.addParameter(QgsProcessingParameterNumber(
+        self.addParameter(self._decimal(QgsProcessingParameterNumber(
             self.CELL_SIZE, "Cell size (ground units)", QgsProcessingParameterNumber.Double,
-            optional=True, minValue=0))
+            optional=True, minValue=0)))
         self.addParameter(QgsProcessingParameterRasterLayer(
             self.REFERENCE, "Reference raster (its grid instead of a cell size)", optional=True))
         self.addParameter(QgsProcessingParameterExtent(
             self.EXTENT, "Extent (empty: the contours')", optional=True))
-        self.addParameter(QgsProcessingParameterNumber(
+        self.addParameter(self._decimal(QgsProcessingParameterNumber(
             self.EQUIDISTANCE, "Equidistance (empty: inferred)",
-            QgsProcessingParameterNumber.Double, optional=True, minValue=0))
+            QgsProcessingParameterNumber.Double, optional=True, minValue=0)))
         self.addParameter(QgsProcessingParameterNumber(
             self.SMOOTHING, "Smoothing mesh (1: none)", QgsProcessingParameterNumber.Integer,
             defaultValue=1, minValue=1, maxValue=33))
@@ -111,6 +111,12 @@ class ContoursToDem(QgsProcessingAlgorithm):
             self.PREVIEW_CONTOURS, "Draw the contours on the preview", defaultValue=False)
         contours.setFlags(contours.flags() | QgsProcessingParameterDefinition.FlagAdvanced)
         self.addParameter(contours)
+
+    @staticmethod
+    def _decimal(parameter):
+        """`parameter` shown with few decimals: ground units and elevations."""
+        parameter.setMetadata({"widget_wrapper": {"decimals": 3}})
+        return parameter
 
     def checkParameterValues(self, parameters, context):
         ok, message = super().checkParameterValues(parameters, context)
