@@ -133,6 +133,9 @@ class InProcess(unittest.TestCase):
 
     def test_cancel_stops_the_tool_and_leaves_nothing(self):
         os.makedirs(WS.at("canceled"))
+        # An earlier DEM of the same name outlives the canceled run.
+        with open(WS.at("canceled/dem.tif"), "w") as f:
+            f.write("earlier")
         temp = QgsProcessingUtils.tempFolder()
         temp_before = files_under(temp)
         # Fine cells, so that the tool is still at work when Cancel comes.
@@ -144,7 +147,9 @@ class InProcess(unittest.TestCase):
         self.assertEqual(fb.errors, ["Canceled: no file was written"])
         # Stopped before the dilation ended, so the tool was stopped, not waited for.
         self.assertFalse([i for i in fb.infos if i.startswith(("dilation", "wrote "))])
-        self.assertEqual(os.listdir(WS.at("canceled")), [])
+        self.assertEqual(os.listdir(WS.at("canceled")), ["dem.tif"])
+        with open(WS.at("canceled/dem.tif")) as f:
+            self.assertEqual(f.read(), "earlier")
         self.assertEqual(files_under(temp), temp_before)
 
 

@@ -89,7 +89,8 @@ class QgisProcess(unittest.TestCase):
                 self.assertFalse(os.path.exists(cases[name][1]["OUTPUT"]))
         for name in ("tool_not_at_its_setting", "tool_nowhere"):
             self.assertIn("Processing > Options > Providers > relief_forge", runs[name][1])
-        self.assertIn(GIS_TOOL, runs["build"][1])
+        # A whole GeoPackage layer goes to the tool as its file.
+        self.assertIn(GIS_TOOL + " build " + self.gpkg + " ", runs["build"][1])
 
 
 if __name__ == "__main__":
