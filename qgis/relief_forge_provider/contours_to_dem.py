@@ -12,6 +12,7 @@ from qgis.core import (
     QgsProcessingFeatureSourceDefinition,
     QgsProcessingParameterBand,
     QgsProcessingParameterBoolean,
+    QgsProcessingParameterCrs,
     QgsProcessingParameterDefinition,
     QgsProcessingParameterExtent,
     QgsProcessingParameterFeatureSource,
@@ -47,6 +48,11 @@ class ContoursToDem(QgsProcessingAlgorithm):
     OUTPUT = "OUTPUT"
     PREVIEW = "PREVIEW"
     PREVIEW_CONTOURS = "PREVIEW_CONTOURS"
+    TARGET_CRS = "TARGET_CRS"
+    TAP = "TAP"
+    ALL_TOUCHED = "ALL_TOUCHED"
+    Z_SCALE = "Z_SCALE"
+    COG = "COG"
 
     def name(self):
         return "contourstodem"
@@ -101,16 +107,29 @@ class ContoursToDem(QgsProcessingAlgorithm):
         band = QgsProcessingParameterBand(
             self.BAND, "Band of the contour raster", parentLayerParameterName=self.INPUT_RASTER,
             optional=True)
-        band.setFlags(band.flags() | QgsProcessingParameterDefinition.FlagAdvanced)
-        self.addParameter(band)
+        self.addParameter(self._advanced(band))
+        self.addParameter(self._advanced(QgsProcessingParameterCrs(
+            self.TARGET_CRS, "CRS of the DEM (empty: the contours')", optional=True)))
+        self.addParameter(self._advanced(QgsProcessingParameterBoolean(
+            self.TAP, "Align the grid on multiples of the cell size", defaultValue=False)))
+        self.addParameter(self._advanced(QgsProcessingParameterBoolean(
+            self.ALL_TOUCHED, "Burn every cell a contour touches", defaultValue=False)))
+        self.addParameter(self._advanced(QgsProcessingParameterNumber(
+            self.Z_SCALE, "Elevation scale for fractional levels (a power of ten; empty: "
+            "found)", QgsProcessingParameterNumber.Integer, optional=True, minValue=1)))
+        self.addParameter(self._advanced(QgsProcessingParameterBoolean(
+            self.COG, "Cloud Optimized GeoTIFF", defaultValue=False)))
         self.addParameter(QgsProcessingParameterRasterDestination(self.OUTPUT, "DEM"))
         self.addParameter(QgsProcessingParameterFileDestination(
             self.PREVIEW, "Preview picture", "PNG files (*.png)", optional=True,
             createByDefault=False))
-        contours = QgsProcessingParameterBoolean(
-            self.PREVIEW_CONTOURS, "Draw the contours on the preview", defaultValue=False)
-        contours.setFlags(contours.flags() | QgsProcessingParameterDefinition.FlagAdvanced)
-        self.addParameter(contours)
+        self.addParameter(self._advanced(QgsProcessingParameterBoolean(
+            self.PREVIEW_CONTOURS, "Draw the contours on the preview", defaultValue=False)))
+
+    @staticmethod
+    def _advanced(parameter):
+        parameter.setFlags(parameter.flags() | QgsProcessingParameterDefinition.FlagAdvanced)
+        return parameter
 
     @staticmethod
     def _decimal(parameter):
@@ -147,7 +166,15 @@ class ContoursToDem(QgsProcessingAlgorithm):
                                                               temporary)
             else:
                 contours, crs, stages = self._raster_contours(parameters, context)
-            args = [program, "build"] + contours + self._grid(parameters, context, crs)
+            target = self.parameterAsCrs(parameters, self.TARGET_CRS, context)
+            if self._given(parameters, self.TARGET_CRS) and target.isValid():
+                args_crs = ["--t_srs", target.authid() or target.toWkt()]
+                crs = target
+            else:
+                args_crs = []
+            args = [program, "build"] + contours + args_crs + self._grid(parameters, context, crs)
+            if self._given(parameters, self.Z_SCALE):
+                args += ["--z-scale", str(self.parameterAsInt(parameters, self.Z_SCALE, context))]
             if self._given(parameters, self.EQUIDISTANCE):
                 args += ["--equidistance", tool.number(
                     self.parameterAsDouble(parameters, self.EQUIDISTANCE, context))]
@@ -159,6 +186,8 @@ class ContoursToDem(QgsProcessingAlgorithm):
                 args.append("--float")
             if self.parameterAsBool(parameters, self.CLIP, context):
                 args.append("--clip")
+            if self.parameterAsBool(parameters, self.COG, context):
+                args += ["--format", "COG"]
             args += ["--out", output]
             if preview:
                 args += ["--preview", preview]
@@ -259,6 +288,10 @@ class ContoursToDem(QgsProcessingAlgorithm):
             if reference is None:
                 raise QgsProcessingException(self.invalidRasterError(parameters, self.REFERENCE))
             args += ["--like", reference.source()]
+        if self.parameterAsBool(parameters, self.TAP, context):
+            args.append("--tap")
+        if self.parameterAsBool(parameters, self.ALL_TOUCHED, context):
+            args += ["--burn", "all-touched"]
         if self._given(parameters, self.EXTENT):
             box = self.parameterAsExtent(parameters, self.EXTENT, context, crs)
             args += ["--extent"] + [tool.number(v) for v in (
