@@ -125,12 +125,16 @@ def _pump(stream, tag, out):
 def run(args, feedback, stages, outputs):
     """Runs the tool with `args`, its progress going to `feedback` through
     `stages` ((label, weight) in order). On Cancel the tool is stopped and
-    every path of `outputs` that the run created is removed. Raises with the
-    tool's own message when it fails."""
+    every path of `outputs` that the run created or replaced is removed, unless
+    the tool had already finished. Raises with the tool's own message when it
+    fails."""
     before = {p: _identity(p) for p in outputs if p}
     feedback.pushCommandInfo(" ".join(_quoted(a) for a in args))
-    proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE)
+    try:
+        proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+    except OSError as e:
+        raise QgsProcessingException("cannot run {}: {}".format(args[0], e.strerror))
     events = queue.Queue()
     readers = [threading.Thread(target=_pump, args=(s, t, events), daemon=True)
                for s, t in ((proc.stdout, "out"), (proc.stderr, "err"))]
@@ -164,7 +168,9 @@ def run(args, feedback, stages, outputs):
         r.join()
     proc.stdout.close()
     proc.stderr.close()
-    if canceled_at is not None:
+    if canceled_at is not None and status == 0:
+        feedback.pushInfo("{} had finished when Cancel came: its files are kept".format(TOOL))
+    elif canceled_at is not None:
         for path, identity in before.items():
             if _identity(path) != identity:
                 remove(path)
@@ -172,6 +178,8 @@ def run(args, feedback, stages, outputs):
     if status != 0:
         if run_text.messages:
             raise QgsProcessingException("\n".join(run_text.messages))
+        if status < 0:
+            raise QgsProcessingException("{} was killed by signal {}".format(TOOL, -status))
         raise QgsProcessingException("{} stopped with status {}".format(TOOL, status))
     for line in run_text.messages:
         feedback.pushWarning(line)

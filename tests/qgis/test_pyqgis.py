@@ -96,9 +96,10 @@ class InProcess(unittest.TestCase):
                                "--smoothing", "3", "--out", WS.at("selected.tif")])
         self.assertEqual(status, 0, err)
         assert_same_raster(self, WS.at("selection.tif"), WS.at("selected.tif"))
-        # The bar moves through the stages, forward only.
+        # The bar moves forward only, stopping at least at the end of each of
+        # the four stages before the GeoTIFF, however the tool's lines arrive.
         self.assertEqual(fb.percents, sorted(fb.percents))
-        self.assertGreater(len([p for p in fb.percents if 0 < p < 100]), 5)
+        self.assertGreaterEqual(len({p for p in fb.percents if 0 < p < 100}), 4)
         self.assertEqual(fb.percents[-1], 100)
         self.assertIn("dilation: pass 34 done", fb.infos)
 
