@@ -43,6 +43,13 @@ def locate():
             "beside the plugin or on PATH, in {}".format(TOOL, configured, WHERE_TO_SET))
     here = os.path.dirname(os.path.abspath(__file__))
     for path in (os.path.join(here, TOOL), os.path.join(here, "bin", TOOL)):
+        if os.path.isfile(path) and not executable(path):
+            # QGIS's "Install from ZIP" drops the executable bit of the tool
+            # that the plugin's zip carries.
+            try:
+                os.chmod(path, os.stat(path).st_mode | 0o755)
+            except OSError:
+                pass
         if executable(path):
             return path
     found = shutil.which(TOOL)

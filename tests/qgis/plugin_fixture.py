@@ -3,10 +3,10 @@ profile with the packaged plugin installed, GIS files made with GDAL, and
 GDAL reads of the rasters to compare."""
 
 import configparser
+import importlib.util
 import os
 import subprocess
 import tempfile
-import zipfile
 
 import numpy
 from osgeo import gdal
@@ -19,22 +19,32 @@ INTERACTIVE = os.environ["RF_BINARY"]
 QGIS_PROCESS = os.environ.get("RF_QGIS_PROCESS", "qgis_process.bin")
 SAMPLE = os.path.join(SOURCE_DIR, "data", "sample_vector", "hills_contours.geojson")
 PLUGIN = "relief_forge_provider"
+# The unzip of QGIS's plugin installer, which "Install from ZIP" runs.
+QGIS_UNZIP = "/usr/share/qgis/python/pyplugin_installer/unzip.py"
+
+
+def qgis_unzip(zip_path, folder):
+    spec = importlib.util.spec_from_file_location("qgis_installer_unzip", QGIS_UNZIP)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    module.unzip(zip_path, folder)
 
 
 class Workspace:
     """A temporary folder holding a QGIS profile folder in which the plugin,
-    packaged by scripts/package_qgis_plugin.sh, is installed and enabled."""
+    packaged by scripts/package_qgis_plugin.sh (with the tool inside when
+    `bundle`), is installed as QGIS installs a zip, and enabled."""
 
-    def __init__(self, tool=GIS_TOOL):
+    def __init__(self, tool=GIS_TOOL, bundle=False):
         self._tmp = tempfile.TemporaryDirectory(prefix="rf_qgis_")
         self.path = self._tmp.name
         self.profiles = self.at("profiles_root")
         profile = os.path.join(self.profiles, "profiles", "default")
         zip_path = self.at("plugin.zip")
-        subprocess.run(["bash", os.path.join(SOURCE_DIR, "scripts", "package_qgis_plugin.sh"),
-                        zip_path], check=True, stdout=subprocess.DEVNULL)
-        with zipfile.ZipFile(zip_path) as z:
-            z.extractall(os.path.join(profile, "python", "plugins"))
+        subprocess.run(["bash", os.path.join(SOURCE_DIR, "scripts", "package_qgis_plugin.sh")] +
+                       (["--with-tool", GIS_TOOL] if bundle else []) + [zip_path],
+                       check=True, stdout=subprocess.DEVNULL)
+        qgis_unzip(zip_path, os.path.join(profile, "python", "plugins"))
         self.plugin_dir = os.path.join(profile, "python", "plugins", PLUGIN)
         self.ini = os.path.join(profile, "QGIS", "QGIS3.ini")
         os.makedirs(os.path.dirname(self.ini))

@@ -7,17 +7,18 @@ import subprocess
 import sys
 import unittest
 
-from plugin_fixture import (INTERACTIVE, Workspace, assert_same_raster, tool, vector_file,
-                            SAMPLE)
+from plugin_fixture import (GIS_TOOL, INTERACTIVE, SAMPLE, Workspace, assert_same_raster, tool,
+                            vector_file)
 
 sys.dont_write_bytecode = True
 os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
-WS = Workspace()
+WS = Workspace(bundle=True)
 sys.path.insert(0, os.path.dirname(WS.plugin_dir))
 
 from qgis.core import (QgsApplication, QgsFeatureRequest, QgsProcessingContext,  # noqa: E402
                        QgsProcessingFeatureSourceDefinition, QgsProcessingFeedback,
-                       QgsProcessingUtils, QgsProject, QgsRasterLayer, QgsVectorLayer)
+                       QgsProcessingUtils, QgsProject, QgsRasterLayer, QgsSettings,
+                       QgsVectorLayer)
 from qgis.PyQt.QtCore import QCoreApplication, QSettings  # noqa: E402
 
 # The settings, and so the tool's location, are those of WS's profile, as in QGIS.
@@ -29,6 +30,7 @@ QSettings.setPath(QSettings.IniFormat, QSettings.UserScope, PROFILE)
 APP = QgsApplication([], False, PROFILE)
 APP.initQgis()
 
+from relief_forge_provider import tool as plugin_tool  # noqa: E402
 from relief_forge_provider.provider import ReliefForgeProvider  # noqa: E402
 
 PROVIDER = ReliefForgeProvider()
@@ -81,27 +83,38 @@ class InProcess(unittest.TestCase):
     def setUp(self):
         self.memory.removeSelection()
 
-    def test_memory_layer_with_a_selection_is_built_as_shown(self):
-        self.memory.selectByExpression('"ELEV" <= 180')
-        selected = self.memory.selectedFeatureCount()
-        self.assertTrue(0 < selected < self.memory.featureCount())
-        ok, results, fb = run("relief_forge:contourstodem", {
-            "INPUT": QgsProcessingFeatureSourceDefinition(self.memory.id(), True),
-            "CELL_SIZE": 25, "EQUIDISTANCE": 10, "SMOOTHING": 3,
-            "OUTPUT": WS.at("selection.tif")})
-        self.assertTrue(ok, fb.errors)
-        self.assertEqual(results["OUTPUT"], WS.at("selection.tif"))
+    def test_layers_are_built_as_shown(self):
+        """A memory layer with a selection, and a file layer with a filter, are
+        built from the features QGIS shows: as the tool builds a GeoPackage of
+        just those."""
         gpkg = vector_file(WS.at("selected.gpkg"), where="ELEV <= 180")
         status, _, err = tool(["build", gpkg, "--cell", "25", "--equidistance", "10",
                                "--smoothing", "3", "--out", WS.at("selected.tif")])
         self.assertEqual(status, 0, err)
-        assert_same_raster(self, WS.at("selection.tif"), WS.at("selected.tif"))
-        # The bar moves forward only, stopping at least at the end of each of
-        # the four stages before the GeoTIFF, however the tool's lines arrive.
-        self.assertEqual(fb.percents, sorted(fb.percents))
-        self.assertGreaterEqual(len({p for p in fb.percents if 0 < p < 100}), 4)
-        self.assertEqual(fb.percents[-1], 100)
-        self.assertIn("dilation: pass 34 done", fb.infos)
+        self.memory.selectByExpression('"ELEV" <= 180')
+        self.assertTrue(0 < self.memory.selectedFeatureCount() < self.memory.featureCount())
+        filtered = QgsVectorLayer(vector_file(WS.at("all.gpkg")) + "|layername=contours",
+                                  "filtered", "ogr")
+        self.assertTrue(filtered.setSubsetString('"ELEV" <= 180'))
+        QgsProject.instance().addMapLayer(filtered)
+        for name, layer in (
+                ("selection", QgsProcessingFeatureSourceDefinition(self.memory.id(), True)),
+                ("filter", filtered.id())):
+            with self.subTest(name):
+                out = WS.at(name + ".tif")
+                ok, results, fb = run("relief_forge:contourstodem", {
+                    "INPUT": layer, "CELL_SIZE": 25, "EQUIDISTANCE": 10, "SMOOTHING": 3,
+                    "OUTPUT": out})
+                self.assertTrue(ok, fb.errors)
+                self.assertEqual(results["OUTPUT"], out)
+                assert_same_raster(self, out, WS.at("selected.tif"))
+                # The bar moves forward only, stopping at least at the end of
+                # each of the four stages before the GeoTIFF, however the
+                # tool's lines arrive.
+                self.assertEqual(fb.percents, sorted(fb.percents))
+                self.assertGreaterEqual(len({p for p in fb.percents if 0 < p < 100}), 4)
+                self.assertEqual(fb.percents[-1], 100)
+                self.assertTrue([i for i in fb.infos if i.startswith("dilation: pass ")])
 
     def test_contour_raster_and_export_of_the_interactive_dem(self):
         """A contour raster from the tool's import, as a QGIS raster layer; and
@@ -131,6 +144,26 @@ class InProcess(unittest.TestCase):
         self.assertTrue(ok, fb.errors)
         assert_same_raster(self, WS.at("exported.tif"), WS.at("built.tif"))
         self.assertTrue(os.path.getsize(WS.at("exported.png")) > 0)
+
+    def test_tool_found_at_its_setting_else_beside_the_plugin_else_on_path(self):
+        bundled = os.path.join(WS.plugin_dir, "relief_forge_gis")
+        self.assertTrue(os.path.isfile(bundled))
+        settings = QgsSettings()
+        path = os.environ["PATH"]
+        try:
+            self.assertEqual(plugin_tool.locate(), GIS_TOOL)
+            settings.setValue(plugin_tool.SETTING_KEY, "")
+            # Installed from the zip without its executable bit, and given it back.
+            self.assertEqual(plugin_tool.locate(), bundled)
+            self.assertTrue(os.access(bundled, os.X_OK))
+            os.rename(bundled, bundled + ".away")
+            os.environ["PATH"] = os.path.dirname(GIS_TOOL) + os.pathsep + "/usr/bin:/bin"
+            self.assertEqual(plugin_tool.locate(), GIS_TOOL)
+        finally:
+            os.environ["PATH"] = path
+            settings.setValue(plugin_tool.SETTING_KEY, GIS_TOOL)
+            if os.path.exists(bundled + ".away"):
+                os.rename(bundled + ".away", bundled)
 
     def test_cancel_stops_the_tool_and_leaves_nothing(self):
         os.makedirs(WS.at("canceled"))
