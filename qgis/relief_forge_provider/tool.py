@@ -96,7 +96,9 @@ class Run:
         self.feedback = feedback
         self.progress = progress
         self.partial = ""
-        self.messages = []  # lines naming the tool: its errors and warnings
+        # The last message naming the tool, with the lines that go on from it:
+        # the error when the run fails. Earlier ones are notes, and go to the log.
+        self.message = []
 
     def stderr_text(self, text):
         self.partial += text
@@ -107,20 +109,19 @@ class Run:
             self.line(self.partial, False)
 
     def line(self, line, complete):
-        if line.startswith(TOOL):
-            if complete:
-                self.messages.append(line)
-            return
-        m = STAGE_LINE.match(line)
+        m = None if line.startswith(TOOL) else STAGE_LINE.match(line)
         if m:
             marks = m.group(2)
             percent = int(marks.rsplit("...", 1)[-1]) if marks else 0
             finished = complete and m.group(3).rstrip().endswith("done")
             self.progress.stage(m.group(1), percent, finished)
-            if complete:
-                self.feedback.pushInfo(line)
-        elif complete and line and not line.startswith("Try '"):
-            self.feedback.pushInfo(line)
+        if not complete or not line or line.startswith("Try '"):
+            return
+        self.feedback.pushInfo(line)
+        if line.startswith(TOOL):
+            self.message = [line]
+        elif not m and self.message:
+            self.message.append(line)
 
 
 def _pump(stream, tag, out):
@@ -183,13 +184,11 @@ def run(args, feedback, stages, outputs):
                 remove(path)
         raise QgsProcessingException("Canceled: no file was written")
     if status != 0:
-        if run_text.messages:
-            raise QgsProcessingException("\n".join(run_text.messages))
         if status < 0:
             raise QgsProcessingException("{} was killed by signal {}".format(TOOL, -status))
+        if run_text.message:
+            raise QgsProcessingException("\n".join(run_text.message))
         raise QgsProcessingException("{} stopped with status {}".format(TOOL, status))
-    for line in run_text.messages:
-        feedback.pushWarning(line)
     feedback.setProgress(100)
 
 

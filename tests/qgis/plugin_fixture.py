@@ -86,8 +86,9 @@ def tool(args):
 
 
 def tool_message(stderr):
-    """The tool's own message in its standard error, without the --help hint."""
-    return "\n".join(l for l in stderr.splitlines() if l.startswith("relief_forge_gis"))
+    """The tool's error: the last message that names it (the earlier ones are
+    notes), without the --help hint."""
+    return [l for l in stderr.splitlines() if l.startswith("relief_forge_gis")][-1]
 
 
 class Raster:
