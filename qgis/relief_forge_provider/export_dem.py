@@ -22,6 +22,7 @@ class ExportDem(QgsProcessingAlgorithm):
     OUTPUT = "OUTPUT"
     PREVIEW = "PREVIEW"
     PREVIEW_CONTOURS = "PREVIEW_CONTOURS"
+    COG = "COG"
 
     def name(self):
         return "exportdem"
@@ -51,6 +52,10 @@ class ExportDem(QgsProcessingAlgorithm):
             self.PREVIEW_CONTOURS, "Draw the contours on the preview", defaultValue=False)
         contours.setFlags(contours.flags() | QgsProcessingParameterDefinition.FlagAdvanced)
         self.addParameter(contours)
+        cog = QgsProcessingParameterBoolean(self.COG, "Cloud Optimized GeoTIFF",
+                                            defaultValue=False)
+        cog.setFlags(cog.flags() | QgsProcessingParameterDefinition.FlagAdvanced)
+        self.addParameter(cog)
 
     def processAlgorithm(self, parameters, context, feedback):
         program = tool.locate()
@@ -60,6 +65,8 @@ class ExportDem(QgsProcessingAlgorithm):
         output = self.parameterAsOutputLayer(parameters, self.OUTPUT, context)
         preview = self.parameterAsFileOutput(parameters, self.PREVIEW, context)
         args = [program, "export", dem, "--to", output]
+        if self.parameterAsBool(parameters, self.COG, context):
+            args += ["--format", "COG"]
         stages = EXPORT_STAGES
         if preview:
             args += ["--preview", preview]
