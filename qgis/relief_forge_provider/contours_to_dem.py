@@ -225,9 +225,10 @@ class ContoursToDem(QgsProcessingAlgorithm):
 
     @staticmethod
     def _plain_file(layer, value):
-        """(path, layer name) when `layer` is all of a layer of a file, unfiltered
-        and without a selection asked for; else None."""
-        if layer is None or layer.providerType() != "ogr" or layer.subsetString():
+        """(path, layer name) when `layer` is all of a layer of a file, unfiltered,
+        without unsaved edits and without a selection asked for; else None."""
+        if (layer is None or layer.providerType() != "ogr" or layer.subsetString() or
+                layer.isModified()):
             return None
         if isinstance(value, QgsProcessingFeatureSourceDefinition) and (
                 value.selectedFeaturesOnly or value.featureLimit != -1):

@@ -84,9 +84,9 @@ class InProcess(unittest.TestCase):
         self.memory.removeSelection()
 
     def test_layers_are_built_as_shown(self):
-        """A memory layer with a selection, and a file layer with a filter, are
-        built from the features QGIS shows: as the tool builds a GeoPackage of
-        just those."""
+        """A memory layer with a selection, a file layer with a filter and one
+        with unsaved edits are built from the features QGIS shows: as the tool
+        builds a GeoPackage of just those."""
         gpkg = vector_file(WS.at("selected.gpkg"), where="ELEV <= 180")
         status, _, err = tool(["build", gpkg, "--cell", "25", "--equidistance", "10",
                                "--smoothing", "3", "--out", WS.at("selected.tif")])
@@ -96,10 +96,15 @@ class InProcess(unittest.TestCase):
         filtered = QgsVectorLayer(vector_file(WS.at("all.gpkg")) + "|layername=contours",
                                   "filtered", "ogr")
         self.assertTrue(filtered.setSubsetString('"ELEV" <= 180'))
-        QgsProject.instance().addMapLayer(filtered)
+        edited = QgsVectorLayer(vector_file(WS.at("edited.gpkg")) + "|layername=contours",
+                                "edited", "ogr")
+        edited.startEditing()
+        edited.selectByExpression('"ELEV" > 180')
+        self.assertTrue(edited.deleteSelectedFeatures())
+        QgsProject.instance().addMapLayers([filtered, edited])
         for name, layer in (
                 ("selection", QgsProcessingFeatureSourceDefinition(self.memory.id(), True)),
-                ("filter", filtered.id())):
+                ("filter", filtered.id()), ("unsaved_edits", edited.id())):
             with self.subTest(name):
                 out = WS.at(name + ".tif")
                 ok, results, fb = run("relief_forge:contourstodem", {
