@@ -62,12 +62,9 @@ class Workspace:
         with open(self.ini, "w") as f:
             ini.write(f, space_around_delimiters=False)
 
-    def env(self, path=None):
-        e = dict(os.environ, QT_QPA_PLATFORM="offscreen", QGIS_CUSTOM_CONFIG_PATH=self.profiles,
-                 PYTHONDONTWRITEBYTECODE="1")
-        if path is not None:
-            e["PATH"] = path
-        return e
+    def env(self):
+        return dict(os.environ, QT_QPA_PLATFORM="offscreen",
+                    QGIS_CUSTOM_CONFIG_PATH=self.profiles, PYTHONDONTWRITEBYTECODE="1")
 
     def close(self):
         self._tmp.cleanup()

@@ -16,7 +16,8 @@ WS = Workspace(bundle=True)
 sys.path.insert(0, os.path.dirname(WS.plugin_dir))
 
 from qgis.core import (QgsApplication, QgsFeatureRequest, QgsProcessingContext,  # noqa: E402
-                       QgsProcessingFeatureSourceDefinition, QgsProcessingFeedback,
+                       QgsProcessingException, QgsProcessingFeatureSourceDefinition,
+                       QgsProcessingFeedback,
                        QgsProcessingUtils, QgsProject, QgsRasterLayer, QgsSettings,
                        QgsVectorLayer)
 from qgis.PyQt.QtCore import QCoreApplication, QSettings  # noqa: E402
@@ -164,11 +165,38 @@ class InProcess(unittest.TestCase):
             os.rename(bundled, bundled + ".away")
             os.environ["PATH"] = os.path.dirname(GIS_TOOL) + os.pathsep + "/usr/bin:/bin"
             self.assertEqual(plugin_tool.locate(), GIS_TOOL)
+            os.environ["PATH"] = "/usr/bin:/bin"
+            with self.assertRaises(QgsProcessingException) as nowhere:
+                plugin_tool.locate()
+            self.assertIn("relief_forge_gis was not found beside the plugin nor on PATH",
+                          str(nowhere.exception))
+            self.assertIn("Processing > Options > Providers > relief_forge",
+                          str(nowhere.exception))
         finally:
             os.environ["PATH"] = path
             settings.setValue(plugin_tool.SETTING_KEY, GIS_TOOL)
             if os.path.exists(bundled + ".away"):
                 os.rename(bundled + ".away", bundled)
+
+    def test_parameters_that_do_not_go_together(self):
+        alg = QgsApplication.processingRegistry().createAlgorithmById("relief_forge:contourstodem")
+        context = QgsProcessingContext()
+        context.setProject(QgsProject.instance())
+        out = WS.at("refused.tif")
+        picture = QgsRasterLayer(SAMPLE.replace("hills_contours.geojson", "hills_preview.png"))
+        self.assertTrue(picture.isValid())
+        both = "Give the contours either as contour lines or as a contour raster"
+        for name, params, error in (
+                ("no_contours", {"CELL_SIZE": 25}, both),
+                ("lines_and_raster", {"INPUT": self.memory, "INPUT_RASTER": picture}, both),
+                ("cell_and_reference", {"INPUT": self.memory, "CELL_SIZE": 25,
+                                        "REFERENCE": picture},
+                 "Give either a cell size or a reference raster, not both")):
+            with self.subTest(name):
+                params["OUTPUT"] = out
+                ok, message = alg.checkParameterValues(params, context)
+                self.assertFalse(ok)
+                self.assertEqual(message, error)
 
     def test_cancel_stops_the_tool_and_leaves_nothing(self):
         os.makedirs(WS.at("canceled"))
