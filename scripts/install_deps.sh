@@ -4,9 +4,10 @@
 set -euo pipefail
 # The Windows build (MinGW-w64) and its tests (Wine); the accuracy and
 # benchmark scripts (time, Python with GDAL, NumPy, SciPy, matplotlib's
-# sample DEMs).
+# sample DEMs); the QGIS plugin's headless tests (QGIS, PyQGIS, Xvfb).
 packages=(cmake g++ make ccache libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libgdal-dev gdal-bin
-  g++-mingw-w64-x86-64-posix wine wine64 time python3-gdal python3-numpy python3-scipy python3-matplotlib)
+  g++-mingw-w64-x86-64-posix wine wine64 time python3-gdal python3-numpy python3-scipy python3-matplotlib
+  qgis python3-qgis xvfb)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
