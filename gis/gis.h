@@ -15,6 +15,7 @@
 #include <vector>
 
 class GDALDataset;
+class OGRLayer;
 class OGRSpatialReference;
 
 // A failure that ends a command with exit status 1. what() names the object
@@ -77,7 +78,22 @@ struct Import_options {
     bool has_empty = false;
     int empty = 0; // raster value that means "no contour" besides nodata
     int band = 1;  // band of a raster input
+    bool has_extent = false;
+    double extent[4] = {};    // --extent XMIN YMIN XMAX YMAX, in place of the contours'
+    bool tap = false;         // --tap: grid corners on whole multiples of the cell
+    bool all_touched = false; // burn every cell a line touches, not only the line's own
+    // Memory the command holds per grid cell, for the check before allocation.
+    double bytes_per_cell = 24;
+    // Levels and sources.
+    double equidistance = 0;   // build's -e in the contours' units; 0 = inferred
+    int z_scale = 0;           // power of ten the levels are multiplied by; 0 = found
+    std::string t_srs;         // CRS the vectors are reprojected to before burning
+    std::string where;         // OGR attribute filter on the features
+    bool spot_heights = false; // burn point features as spot heights
 };
+
+// The largest power of ten the levels are multiplied by (--z-scale).
+constexpr int kMax_z_factor = 1'000'000;
 
 struct Preview_options {
     std::string path;      // PNG to write; empty = no preview
@@ -88,15 +104,17 @@ enum class Command { none, import, build, export_dem };
 
 struct Cli {
     Command command = Command::none;
-    bool help = false;    // --help: print the help of the tool or of the command
-    bool version = false; // --version
-    bool quiet = false;   // no progress and no summary
-    Import_options in;    // import and build
-    std::string out;      // import: DIR/NAME; build: the GeoTIFF
-    int equid = 0;        // build: equidistance, > 0
-    int maille = 1;       // build: smoothing mesh size; 1 or less = none
-    std::string dem;      // export: DIR/NAME_m4 (or _m2)
+    bool help = false;      // --help: print the help of the tool or of the command
+    bool version = false;   // --version
+    bool quiet = false;     // no progress and no summary
+    Import_options in;      // import and build
+    std::string out;        // import: DIR/NAME; build: the GeoTIFF
+    bool float_dem = false; // build: Float32 GeoTIFF of the surface before its truncation
+    int maille = 1;         // build: smoothing mesh size; 1 or less = none
+    std::string dem;        // export: DIR/NAME_m4 (or _m2)
     Preview_options preview;
+    bool clip = false;            // build: cells outside the contours' footprint left empty
+    std::string format = "GTiff"; // build and export: GTiff or COG
 };
 
 // Parses the arguments after the program's name. Throws Usage_error.
@@ -128,6 +146,8 @@ void progress_count(const char* what, int n);
 void progress_done();
 // Ends the current stage's line without calling it done, before an error.
 void progress_abort();
+// A line of information on standard error, unless progress is off.
+void progress_note(const std::string& text);
 // A GDAL progress callback that moves the bar of the current stage.
 int gdal_progress(double complete, const char* message, void* data);
 // A console sink for relief_forge_core's stages, which report through say():
@@ -154,49 +174,45 @@ bool crs_is_geographic(const std::string& wkt);
 // True when two CRS are the same (both empty counts as the same).
 bool crs_same(const std::string& a, const std::string& b);
 
-// ---- Import ---------------------------------------------------------------
-
-// Reads the contour file of `o` into a contour grid: sets nb_lig, nb_col,
-// itype, val, taille_pix, nomim1 (the file) and itab (allocated) of `s`, and
-// `geo`. Vector contours are rasterised with GDAL; a raster is converted,
-// its nodata becoming NO_DATA. Throws Gis_error.
-void import_contours(const Import_options& o, Program_state& s, Georef& geo);
-// The vector half of import_contours, on an open GDAL dataset.
-void import_vector(const Import_options& o, GDALDataset& ds, Program_state& s, Georef& geo);
-// The raster half of import_contours, on an open GDAL dataset.
-void import_raster(const Import_options& o, GDALDataset& ds, Program_state& s, Georef& geo);
+// ---- The grid -----------------------------------------------------------
 
 // A grid made for vector contours of the extent [minx, maxx] x [miny, maxy]
-// with square cells of `cell`: its corners on whole multiples of the cell,
-// every point of the extent strictly inside it.
+// with square cells of `cell`: ceil(extent / cell) cells a side (at least
+// one) from the extent's north-west corner, or with `tap` the extent grown
+// to whole multiples of the cell, as GDAL's -tap does. Checks its size
+// against `bytes_per_cell` (see check_grid_size) before anything is made.
 struct Cell_grid {
     int nb_lig = 0;
     int nb_col = 0;
     double gt[6] = {0, 1, 0, 0, 0, 1};
 };
-Cell_grid grid_for_extent(double minx, double maxx, double miny, double maxy, double cell);
+Cell_grid grid_for_extent(double minx, double maxx, double miny, double maxy, double cell,
+                          bool tap = false, double bytes_per_cell = 24);
 
 // The integer pixel size of the header for a cell of `cell` ground units:
 // rounded to nearest, at least 1 (0 would make the interactive program ask).
 int header_pixel_size(double cell);
 
-// Checks one elevation: a whole number inside the int range, and not NO_DATA
-// (which would read as no contour). Returns the reason it is refused, or
-// nullptr when it is accepted.
-const char* elevation_refusal(double v);
+// Checks a grid's size before it is allocated: refuses, naming the size and
+// the memory it needs at `bytes_per_cell`, a grid beyond what the engine can
+// index (int lines and columns, int pixel indices) or beyond the machine's
+// memory. `hint` ends the message.
+void check_grid_size(double lines, double cols, double bytes_per_cell, const char* hint);
+// The grid vector contours are burnt on: the extent of `burn` on cells of
+// --cell, or the --like raster's grid. Sets nb_lig, nb_col, taille_pix of `s`
+// and `geo` (its CRS `layer_wkt` unless --like has one).
+void choose_vector_grid(const Import_options& o, OGRLayer& burn, const std::string& layer_wkt,
+                        Program_state& s, Georef& geo);
+// Burns the integer field "level" of `burn` on the grid of `s` and `geo`
+// into itab (allocated), NO_DATA elsewhere. Throws when nothing falls on it.
+void rasterise_vector_contours(const Import_options& o, OGRLayer& burn, const char* layer_name,
+                               Program_state& s, const Georef& geo);
 
-// ---- Contour files for the interactive program ----------------------------
-
-// Range of a contour grid as a created input header records it: from
-// 1000000 and 0, NO_DATA pixels included.
-void header_range(const Program_state& s, int& min_in, int& max_in);
-// Writes NAME_c4.raw (or _c2.raw), its six-line input header and the
-// georeferencing sidecar NAME_c4.vrt, a GDAL virtual raster describing the
-// raw file, from itab. `base` is DIR/NAME; DIR is created when missing.
-// Each file appears under its final name only once complete.
-void write_contour_files(Program_state& s, const Georef& geo, const std::string& base);
-// Name of the sidecar of a contour raster path ending in _c4.raw or _c2.raw.
-std::string sidecar_name(const std::string& raster_path);
+// Reads the sidecar's georeferencing and checks its size against `s`; when
+// `contours` is given, also reads which pixels of the contour raster hold a
+// contour (1) or NO_DATA (0).
+void read_sidecar(const std::string& path, const Program_state& s, Georef& geo,
+                  std::vector<std::uint8_t>* contours);
 
 // ---- The surface ----------------------------------------------------------
 
@@ -208,98 +224,14 @@ void check_run_values(const Program_state& s, int equid, int maille);
 // order. Allocates itab1 and itab2; leaves the result range in min_al and
 // max_al. Throws Gis_error for a grid with no contour pixel or levels too
 // large for the equidistance.
-void build_surface(Program_state& s, int equid, int maille, int& min_al, int& max_al);
+// With `exact`, also keeps the surface before its conversion back as
+// Scaled value x equid / 512 / z_factor, without truncation, NO_DATA kept.
+void build_surface(Program_state& s, int equid, int maille, int& min_al, int& max_al,
+                   std::vector<float>* exact = nullptr, int z_factor = 1);
 // A zero-filled int grid from NRUTIL; throws Gis_error when memory lacks.
 int** new_int_grid(int nb_col, int nb_lig);
 // Releases every grid of `s`.
 void release_grids(Program_state& s);
-
-// ---- The interactive program's DEM ----------------------------------------
-
-struct Dem_header {
-    int values[6] = {};     // lines, columns, bytes per pixel, min, max, pixel size
-    int count = 0;          // how many of them were read
-    std::string input_path; // the "Name of the input file" line; empty when absent
-    int maille = 1;         // the window-smoothing line, 1 when absent
-};
-// Reads the text of a DEM header.
-Dem_header parse_dem_header(const std::string& text);
-// Reads DIR/NAME_m4 (or _m2): its header and its raw raster into itab1 (and
-// jtab1 for 16 bits); sets nb_lig, nb_col, itype, val, taille_pix and nomim1
-// (the input contour raster named by the header). Throws Gis_error.
-Dem_header read_interactive_dem(const std::string& base, Program_state& s);
-// The georeferencing sidecar of the contour raster `input_path` named by a
-// DEM header: beside it, or else beside the DEM in `dem_dir` (the folder may
-// have moved). Throws when neither exists.
-std::string find_sidecar(const std::string& input_path, const std::string& dem_dir);
-// Reads the sidecar's georeferencing and checks its size against `s`; when
-// `contours` is given, also reads which pixels of the contour raster hold a
-// contour (1) or NO_DATA (0).
-void read_sidecar(const std::string& path, const Program_state& s, Georef& geo,
-                  std::vector<std::uint8_t>* contours);
-
-// ---- GeoTIFF --------------------------------------------------------------
-
-// Writes itab1 as a GeoTIFF: Int32 with nodata NO_DATA for 32-bit runs,
-// UInt16 with the low 16 bits of each value for 16-bit runs (as the
-// interactive program writes its DEM), the CRS and geotransform of `geo`,
-// DEFLATE-compressed, tiled when large, with the metadata items given.
-// Appears under `path` only once complete. Throws Gis_error.
-void write_geotiff(Program_state& s, const Georef& geo, const std::string& path,
-                   const std::vector<std::pair<std::string, std::string>>& metadata);
-
-// ---- Preview --------------------------------------------------------------
-
-// What the preview shows: the DEM as written (low 16 bits for 16-bit runs),
-// the ground size of a cell in the altitudes' unit, and optionally which
-// pixels held an input contour.
-struct Relief_view {
-    int** dem = nullptr;
-    int nb_lig = 0;
-    int nb_col = 0;
-    bool low16 = false;                     // values are shown as their low 16 bits
-    bool has_empty = true;                  // NO_DATA pixels are empty (32-bit runs)
-    double dx = 1;                          // ground width of a cell
-    double dy = 1;                          // ground height of a cell
-    double zfactor = 1;                     // vertical exaggeration of the hillshade
-    const std::uint8_t* contours = nullptr; // nb_lig * nb_col flags, or null
-};
-
-struct Rgba_image {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> px; // width * height * 4 bytes, row by row
-};
-
-struct Altitude_range {
-    bool any = false; // false when every pixel is empty
-    int min = 0;
-    int max = 0;
-};
-
-// Range of the non-empty pixels of the view.
-Altitude_range relief_range(const Relief_view& v);
-// Lambertian shade, 0 to 1, of a pixel whose surface rises by dzde per unit
-// east and dzdn per unit north, lit from the north-west at 45 degrees.
-double hillshade(double dzde, double dzdn);
-// Colour of the ramp at `t` (0 = lowest, 1 = highest), as RGB 0 to 255.
-void ramp_colour(double t, std::uint8_t rgb[3]);
-// Renders the relief: every `step`-th pixel of the DEM, hillshade blended
-// with the colour ramp, empty pixels transparent, input contours drawn over
-// it when given, and a legend of the range at the right when the image is
-// tall enough for it.
-Rgba_image render_relief(const Relief_view& v, int step, const Altitude_range& range);
-// The vertical exaggeration that makes a relief of `span` over a ground
-// diagonal of `diagonal` readable in the hillshade: none for steep ground,
-// up to 50 times for gentle hills.
-double auto_zfactor(double span, double diagonal);
-// Ground size of a cell of `geo`, in metres for a geographic CRS (taken at
-// the grid's centre, whose line and column are given).
-void ground_cell_size(const Georef& geo, double centre_line, double centre_col, double& dx,
-                      double& dy);
-// Writes the preview PNG of `v`, its range in the PNG's text metadata.
-void write_preview(const Relief_view& v, const Georef& geo, const std::string& path,
-                   const std::string& title);
 
 // ---- Commands -------------------------------------------------------------
 

@@ -30,7 +30,15 @@ const char* const kTool_help =
     "                          Z, CONTOUR or LEVEL (any case), else the geometries' Z\n"           \
     "  -l, --layer=NAME      vector layer to read (default: the first)\n"                          \
     "      --cell=SIZE       rasterise vectors on square cells of SIZE ground units,\n"            \
-    "                          the grid covering the layer's extent\n"                             \
+    "                          ceil(extent / SIZE) a side from the extent's north-west\n"          \
+    "                          corner\n"                                                           \
+    "      --extent XMIN YMIN XMAX YMAX  the extent of the grid made with --cell,\n"               \
+    "                          in place of the contours' (also XMIN,YMIN,XMAX,YMAX)\n"             \
+    "      --tap             target-aligned cells: the grid's corners on whole\n"                  \
+    "                          multiples of --cell, the extent grown to them\n"                    \
+    "      --burn=MODE       line (default): the cells of each line as GDAL draws\n"               \
+    "                          it; all-touched: every cell a line touches. On real\n"              \
+    "                          terrain line burning measured 1 to 25 % lower RMSE\n"               \
     "      --like=RASTER     rasterise vectors on the grid (size, geotransform, CRS)\n"            \
     "                          of RASTER instead\n"                                                \
     "      --crs=SRS         CRS of the contours (EPSG:n, WKT, PROJ string), for data\n"           \
@@ -39,12 +47,24 @@ const char* const kTool_help =
     "                          every pixel is an altitude from 0 to 65535\n"                       \
     "      --empty=VALUE     raster value that marks 'no contour', besides nodata\n"               \
     "      --band=N          band of a raster input (default 1)\n"                                 \
+    "      --z-scale=FACTOR  multiply the levels by FACTOR, a power of ten up to\n"                \
+    "                          1000000 (default: the smallest that makes them whole)\n"            \
+    "      --t_srs=SRS       reproject vector contours to SRS before rasterising;\n"               \
+    "                          --cell is then in its units (--crs assigns a CRS)\n"                \
+    "      --where=EXPR      only the features matching the OGR attribute filter EXPR\n"           \
+    "                          (such as \"Layer = 'CONTOURS'\" for a drawing)\n"                   \
+    "      --spot-heights    burn point features too, as spot heights\n"                           \
     "\n"                                                                                           \
     "Vector contours (Shapefile, GeoPackage, DXF, GeoJSON, ...) are rasterised with\n"             \
-    "GDAL's rasteriser, every touched cell taking the contour's elevation; polygons\n"             \
-    "give their boundaries. A contour raster keeps its grid; its nodata pixels\n"                  \
-    "become empty. Elevations must be whole numbers: any other is refused, naming\n"               \
-    "the feature or the pixel.\n"
+    "GDAL's rasteriser, each burnt cell taking the contour's elevation; polygons\n"                \
+    "give their boundaries; bands between two levels (ELEV_MIN and ELEV_MAX, as\n"                 \
+    "gdal_contour -p writes them) are refused. Point features, such as a\n"                        \
+    "drawing's labels, are left out and counted. A contour raster keeps its grid;\n"               \
+    "its nodata pixels become empty, and one without an empty pixel is refused.\n"                 \
+    "Levels within float noise of a whole number (a millionth of it) are that\n"                   \
+    "number; fractional levels are multiplied by a power of ten and the DEM is\n"                  \
+    "written back in their units. CONTOURS may be any name GDAL opens:\n"                          \
+    "/vsizip/archive.zip/contours.shp, /vsicurl/URL, PG:\"dbname=...\".\n"
 
 const char* const kImport_help =
     "Usage: relief_forge_gis import CONTOURS --out DIR/NAME [OPTION]...\n"
@@ -62,21 +82,47 @@ const char* const kImport_help =
     "  relief_forge_gis import contours.gpkg --cell 25 --out ~/images/maps/hills\n";
 
 const char* const kBuild_help =
-    "Usage: relief_forge_gis build CONTOURS --equidistance=E --out DEM.tif [OPTION]...\n"
+    "Usage: relief_forge_gis build CONTOURS --out DEM.tif [OPTION]...\n"
     "Import CONTOURS and build the DEM the interactive program would build from them\n"
     "with the same answers, without the dialogue; write it as a GeoTIFF (Int32, or\n"
-    "UInt16 with --16bit) with the CRS and geotransform of the contours.\n"
+    "UInt16 with --16bit; Float32 in the contours' units for fractional levels or\n"
+    "with --float) with the CRS and geotransform of the contours.\n"
     "\n"
-    "  -e, --equidistance=E  equidistance of the contour lines (a positive integer)\n"
+    "  -e, --equidistance=E  equidistance of the contour lines in their units (2.5,\n"
+    "                          10, ...); by default the greatest common step between\n"
+    "                          the levels, and a warning when they do not fit E\n"
+    "      --float           Float32 of the surface without the final truncation:\n"
+    "                          scaled value x E / 512, in the contours' units\n"
     "  -s, --smoothing=N     size of the smoothing mesh: 1 (default) or less for none,\n"
     "                          else 2 to 33 and less than each side of the grid\n"
-    "  -o, --out=DEM.tif     the GeoTIFF to write\n"
+    "  -o, --out=DEM.tif     the GeoTIFF to write (missing folders are created)\n"
+    "      --format=FORMAT   GTiff (default), or COG: a cloud-optimised GeoTIFF with\n"
+    "                          overviews, for grids larger than one 256 x 256 tile\n"
+    "      --clip            leave empty (nodata) the cells outside the contours'\n"
+    "                          footprint, the convex hull of the contour cells\n"
     "      --preview=PNG     also write a picture of the relief: hillshade blended\n"
     "                          with a colour ramp by altitude, with a legend\n"
     "      --preview-contours  draw the input contours over the picture\n"
     "\n" RF_IMPORT_OPTIONS "\n"
     "  -q, --quiet           no progress on standard error and no summary\n"
     "  -h, --help            display this help and exit\n"
+    "\n"
+    "What the answers do to the DEM:\n"
+    "  The equidistance is the unit the surface is worked in: altitudes are\n"
+    "  carried in whole 512ths of E and the DEM is truncated to whole units at\n"
+    "  the end (not with --float), so it lies up to E/512 + 1 below the exact\n"
+    "  surface. Give the interval of the contours: a far larger E coarsens\n"
+    "  those steps. Without smoothing the contour cells keep their levels\n"
+    "  exactly.\n"
+    "  The smoothing replaces each cell by a weighted mean of the N x N cells\n"
+    "  around it: it rounds off the terraces between contours but moves the\n"
+    "  contours too. On real terrain (20 m contours, 30 m cells) mesh 5 left\n"
+    "  89 % of the contour cells off their level, by up to 17 m, and raised the\n"
+    "  RMSE by 1 % (by 36 % on 75 m cells).\n"
+    "  Without --clip every cell of the grid gets an altitude: beyond the\n"
+    "  outermost contours (a --like raster larger than the contours, corners of\n"
+    "  the extent) the surface is carried on from the nearest contours, which\n"
+    "  may lie far from the ground there.\n"
     "\n"
     "Example:\n"
     "  relief_forge_gis build contours.geojson --cell 25 -e 10 -s 5 --out dem.tif \\\n"
@@ -89,7 +135,8 @@ const char* const kExport_help =
     "NAME_c4.vrt that 'relief_forge_gis import' wrote beside the contour raster\n"
     "named on the header's input-file line.\n"
     "\n"
-    "      --to=DEM.tif      the GeoTIFF to write\n"
+    "      --to=DEM.tif      the GeoTIFF to write (missing folders are created)\n"
+    "      --format=FORMAT   GTiff (default) or COG (see 'build --help')\n"
     "      --preview=PNG     also write a picture of the relief (see 'build --help')\n"
     "      --preview-contours  draw the input contours over the picture\n"
     "  -q, --quiet           no progress on standard error and no summary\n"

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
+#include <strings.h>
 
 namespace {
 
@@ -23,6 +24,16 @@ enum : int {
     opt_preview_contours,
     opt_to,
     opt_version,
+    opt_extent,
+    opt_tap,
+    opt_burn,
+    opt_clip,
+    opt_format,
+    opt_z_scale,
+    opt_t_srs,
+    opt_where,
+    opt_spot_heights,
+    opt_float,
 };
 
 struct Command_form {
@@ -48,7 +59,14 @@ std::vector<option> import_options(std::vector<option> more)
         {"crs", required_argument, nullptr, opt_crs},
         {"empty", required_argument, nullptr, opt_empty},
         {"band", required_argument, nullptr, opt_band},
+        {"extent", required_argument, nullptr, opt_extent},
+        {"tap", no_argument, nullptr, opt_tap},
+        {"burn", required_argument, nullptr, opt_burn},
         {"out", required_argument, nullptr, 'o'},
+        {"z-scale", required_argument, nullptr, opt_z_scale},
+        {"t_srs", required_argument, nullptr, opt_t_srs},
+        {"where", required_argument, nullptr, opt_where},
+        {"spot-heights", no_argument, nullptr, opt_spot_heights},
         kQuiet,
         kHelp,
     };
@@ -78,9 +96,13 @@ Command_form form_of(Command c)
                 import_options(with_preview({
                     {"equidistance", required_argument, nullptr, 'e'},
                     {"smoothing", required_argument, nullptr, 's'},
+                    {"clip", no_argument, nullptr, opt_clip},
+                    {"format", required_argument, nullptr, opt_format},
+                    {"float", no_argument, nullptr, opt_float},
                 }))};
     case Command::export_dem: {
-        std::vector<option> v = with_preview({{"to", required_argument, nullptr, opt_to}});
+        std::vector<option> v = with_preview({{"to", required_argument, nullptr, opt_to},
+                                              {"format", required_argument, nullptr, opt_format}});
         v.push_back(kQuiet);
         v.push_back(kHelp);
         v.push_back(kEnd);
@@ -110,6 +132,13 @@ int int_argument(const std::string& cmd, const char* opt, const char* text)
     int v = 0;
     if (!parse_int(text, v)) usage_fail(cmd, "invalid number '%s' for %s", text, opt);
     return v;
+}
+
+bool is_power_of_ten(int v)
+{
+    for (int p = 1; p <= kMax_z_factor; p *= 10)
+        if (v == p) return true;
+    return false;
 }
 
 double positive_real_argument(const std::string& cmd, const char* opt, const char* text)
@@ -181,9 +210,28 @@ void apply_option(Cli& cli, const std::string& cmd, int code, const char* arg)
         cli.out = arg;
         break;
     case 'e':
-        cli.equid = int_argument(cmd, "--equidistance", arg);
-        if (cli.equid <= 0)
-            usage_fail(cmd, "invalid equidistance '%s': it must be a positive whole number", arg);
+        if (!parse_real(arg, cli.in.equidistance))
+            usage_fail(cmd, "invalid number '%s' for --equidistance", arg);
+        if (!(cli.in.equidistance > 0))
+            usage_fail(cmd, "invalid equidistance '%s': it must be a positive number", arg);
+        break;
+    case opt_z_scale:
+        cli.in.z_scale = int_argument(cmd, "--z-scale", arg);
+        if (!is_power_of_ten(cli.in.z_scale))
+            usage_fail(cmd, "invalid --z-scale '%s': a power of ten from 1 to %d is needed", arg,
+                       kMax_z_factor);
+        break;
+    case opt_t_srs:
+        cli.in.t_srs = arg;
+        break;
+    case opt_where:
+        cli.in.where = arg;
+        break;
+    case opt_spot_heights:
+        cli.in.spot_heights = true;
+        break;
+    case opt_float:
+        cli.float_dem = true;
         break;
     case 's':
         cli.maille = int_argument(cmd, "--smoothing", arg);
@@ -194,14 +242,66 @@ void apply_option(Cli& cli, const std::string& cmd, int code, const char* arg)
     case opt_preview_contours:
         cli.preview.contours = true;
         break;
+    case opt_tap:
+        cli.in.tap = true;
+        break;
+    case opt_burn:
+        if (std::strcmp(arg, "line") == 0)
+            cli.in.all_touched = false;
+        else if (std::strcmp(arg, "all-touched") == 0)
+            cli.in.all_touched = true;
+        else
+            usage_fail(cmd, "invalid burn mode '%s': line or all-touched", arg);
+        break;
+    case opt_clip:
+        cli.clip = true;
+        break;
+    case opt_format:
+        if (strcasecmp(arg, "GTiff") == 0)
+            cli.format = "GTiff";
+        else if (strcasecmp(arg, "COG") == 0)
+            cli.format = "COG";
+        else
+            usage_fail(cmd, "invalid format '%s': GTiff or COG", arg);
+        break;
     default:
         break;
     }
 }
 
+// --extent XMIN YMIN XMAX YMAX: the first number is the option's argument
+// and the next three words follow it, or all four are in the argument,
+// separated by commas. Returns the index of the word after them.
+int read_extent(Import_options& in, const std::string& cmd, const char* first,
+                const std::vector<char*>& args, int next, int n)
+{
+    std::vector<std::string> words;
+    std::string text = first;
+    if (text.find(',') != std::string::npos) {
+        std::size_t start = 0;
+        for (std::size_t comma; (comma = text.find(',', start)) != std::string::npos;
+             start = comma + 1)
+            words.push_back(text.substr(start, comma - start));
+        words.push_back(text.substr(start));
+    } else {
+        words.push_back(text);
+        for (; words.size() < 4 && next < n; ++next)
+            words.emplace_back(args[static_cast<std::size_t>(next)]);
+    }
+    if (words.size() != 4) usage_fail(cmd, "--extent needs four numbers: XMIN YMIN XMAX YMAX");
+    for (std::size_t k = 0; k < 4; ++k)
+        if (!parse_real(words[k], in.extent[k]))
+            usage_fail(cmd, "invalid number '%s' for --extent", words[k].c_str());
+    if (!(in.extent[0] < in.extent[2]) || !(in.extent[1] < in.extent[3]))
+        usage_fail(cmd, "invalid --extent %s %s %s %s: XMIN must be below XMAX and YMIN below YMAX",
+                   words[0].c_str(), words[1].c_str(), words[2].c_str(), words[3].c_str());
+    in.has_extent = true;
+    return next;
+}
+
 // What must be there once the options are read; --help needs nothing.
 void check_complete(const Cli& cli, const std::string& cmd,
-                    const std::vector<std::string>& operands, bool has_equid)
+                    const std::vector<std::string>& operands)
 {
     if (cli.help || cli.command == Command::none) return;
     const char* what = cli.command == Command::export_dem ? "DEM" : "contour file";
@@ -212,11 +312,12 @@ void check_complete(const Cli& cli, const std::string& cmd,
                    cli.command == Command::export_dem ? "--to DEM.tif"
                    : cli.command == Command::build    ? "--out DEM.tif"
                                                       : "--out DIR/NAME");
-    if (cli.command == Command::build && !has_equid) usage_fail(cmd, "missing --equidistance");
     if (cli.in.cell > 0 && !cli.in.like.empty())
         usage_fail(cmd, "--cell and --like both give the grid: choose one");
     if (cli.preview.contours && cli.preview.path.empty())
         usage_fail(cmd, "--preview-contours needs --preview");
+    if ((cli.in.has_extent || cli.in.tap) && !(cli.in.cell > 0))
+        usage_fail(cmd, "--extent and --tap shape the grid made on cells of --cell: give --cell");
 }
 
 } // namespace
@@ -269,7 +370,6 @@ Cli parse_command_line(int argc, char** argv)
     opterr = 0;
     optind = 0; // 0 makes glibc start afresh, so the parser can run more than once
     std::vector<std::string> operands;
-    bool has_equid = false;
     for (;;) {
         const int code = getopt_long(n, args.data(), form.shorts, form.longs.data(), nullptr);
         if (code == -1) break;
@@ -287,7 +387,10 @@ Cli parse_command_line(int argc, char** argv)
                 usage_fail(cmd, "option requires an argument -- '%c'", optopt);
             usage_fail(cmd, "option '%s' requires an argument", seen);
         }
-        if (code == 'e') has_equid = true;
+        if (code == opt_extent) {
+            optind = read_extent(cli.in, cmd, optarg, args, optind, n);
+            continue;
+        }
         apply_option(cli, cmd, code, optarg);
     }
     for (int k = optind; k < n; ++k) operands.push_back(args[static_cast<std::size_t>(k)]);
@@ -296,7 +399,7 @@ Cli parse_command_line(int argc, char** argv)
     if (cli.command == Command::none && !cli.help && !cli.version)
         usage_fail("", "missing command");
 
-    check_complete(cli, cmd, operands, has_equid);
+    check_complete(cli, cmd, operands);
     if (!operands.empty()) {
         if (cli.command == Command::export_dem)
             cli.dem = operands[0];

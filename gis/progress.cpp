@@ -111,6 +111,14 @@ void progress_done()
     g.active = false;
 }
 
+void progress_note(const std::string& text)
+{
+    if (!g.on) return;
+    if (g.active) progress_abort();
+    std::fprintf(stderr, "relief_forge_gis: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
 void progress_abort()
 {
     if (!g.on || !g.active) return;

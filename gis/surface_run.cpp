@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -75,7 +76,8 @@ void check_run_values(const Program_state& s, int equid, int maille)
                  largest, s.nb_lig, s.nb_col, maille);
 }
 
-void build_surface(Program_state& s, int equid, int maille, int& min_al, int& max_al)
+void build_surface(Program_state& s, int equid, int maille, int& min_al, int& max_al,
+                   std::vector<float>* exact, int z_factor)
 {
     check_run_values(s, equid, maille);
     try {
@@ -98,6 +100,19 @@ void build_surface(Program_state& s, int equid, int maille, int& min_al, int& ma
         progress_stage("smoothing", true);
         smoothing(s, maille);
         progress_done();
+    }
+    if (exact) {
+        // The same surface in the contours' units, without the truncation
+        // of the conversion back.
+        const double unit = static_cast<double>(equid) / 512.0 / z_factor;
+        exact->resize(static_cast<std::size_t>(s.nb_lig) * static_cast<std::size_t>(s.nb_col));
+        std::size_t k = 0;
+        for (int i = 0; i < s.nb_lig; ++i)
+            for (int j = 0; j < s.nb_col; ++j, ++k) {
+                const int v = s.itab1[i][j];
+                (*exact)[k] =
+                    v == NO_DATA ? static_cast<float>(NO_DATA) : static_cast<float>(v * unit);
+            }
     }
     scale_back(s, equid);
     min_al = 1000000;

@@ -2,7 +2,7 @@
 # Installs, through apt-get, the Debian packages the build and the tests need
 # and that are missing. Does nothing when everything is there.
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libgdal-dev gdal-bin qgis python3-qgis xvfb)
+packages=(cmake g++ make ccache libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libgdal-dev gdal-bin python3-gdal python3-matplotlib qgis python3-qgis xvfb)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

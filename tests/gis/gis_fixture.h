@@ -26,8 +26,9 @@ struct Contour {
 };
 
 // Square rings around a summit near (500203, 4800153) in UTM zone 31N, and an
-// open line at 90 below them: on 10 m cells their extent makes a grid of 29
-// lines and 41 columns whose north-west corner is (500000, 4800290).
+// open line at 90 below them: on 10 m cells their extent, 400 x 278 m, makes
+// a grid of 28 lines and 40 columns whose north-west corner is (500000,
+// 4800283).
 inline std::vector<Contour> summit()
 {
     auto ring = [](double level, double hx, double hy) {
@@ -42,9 +43,9 @@ inline std::vector<Contour> summit()
     return {ring(100, 180, 130), ring(110, 120, 90), ring(120, 60, 45),
             Contour{90, {{500000, 4800005}, {500400, 4800005}}}};
 }
-constexpr double kSummit_gt[6] = {500000, 10, 0, 4800290, 0, -10};
-constexpr int kSummit_lines = 29;
-constexpr int kSummit_cols = 41;
+constexpr double kSummit_gt[6] = {500000, 10, 0, 4800283, 0, -10};
+constexpr int kSummit_lines = 28;
+constexpr int kSummit_cols = 40;
 constexpr const char* kUtm31 = "EPSG:32631";
 
 struct Vector_layer {

@@ -88,7 +88,7 @@ TEST_F(GisRun, ImportWritesTheRasterTheHeaderAndASidecarGdalReads)
     ASSERT_EQ(raw.size(), static_cast<std::size_t>(kSummit_lines * kSummit_cols));
     // Lines, columns, bytes, the raw range from 1000000 and 0 (NO_DATA
     // included), the pixel size.
-    EXPECT_EQ(read_file(maps + "summit_c4.txt"), "29\n41\n4\n-99999\n120\n10\n");
+    EXPECT_EQ(read_file(maps + "summit_c4.txt"), "28\n40\n4\n-99999\n120\n10\n");
     // The summit's centre is inside the smallest ring: empty; every level is there.
     EXPECT_EQ(raw[static_cast<std::size_t>(14 * kSummit_cols + 20)], ND);
     for (int level : {90, 100, 110, 120}) EXPECT_GT(count(raw, level), 0) << level;
@@ -244,8 +244,11 @@ TEST_F(GisRun, PreviewShowsTheRangeOfTheGeoTiff)
     const Raster png = read_raster(at("dem.png"));
     ASSERT_TRUE(png.opened);
     EXPECT_EQ(png.bands, 4);
-    EXPECT_EQ(png.lines, kSummit_lines);
-    EXPECT_GE(png.cols, kSummit_cols);
+    // Enlarged to 400 pixels on the longer side, the legend beside.
+    EXPECT_EQ(png.lines, 280);
+    EXPECT_GT(png.cols, 400);
+    EXPECT_EQ(png.metadata("ALTITUDE_UNIT"), "m");
+    EXPECT_EQ(png.metadata("LEGEND_TICKS"), "90 100 110 120");
     std::vector<std::int32_t> filled;
     std::copy_if(tif.pixels.begin(), tif.pixels.end(), std::back_inserter(filled),
                  [](std::int32_t v) { return v != ND; });
@@ -264,7 +267,160 @@ TEST_F(GisRun, ProgressGoesToStandardErrorAsPercentagesNotRows)
     EXPECT_NE(r.err.find("smoothing: 0...10...20"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("dilation: pass"), std::string::npos) << r.err;
     EXPECT_LT(std::count(r.err.begin(), r.err.end(), '\n'), 10);
-    EXPECT_NE(r.out.find("dem.tif: 29 lines, 41 columns"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("dem.tif: 28 lines, 40 columns"), std::string::npos) << r.out;
+}
+
+// ---- The grid and the outputs ---------------------------------------------
+
+TEST_F(GisRun, GridOfCeilExtentOverCellWithExtentAndTapAndTheExactCellSize)
+{
+    write_vector(at("summit.geojson"), summit());
+    struct Case {
+        const char* name;
+        std::vector<std::string> grid;
+        int lines, cols;
+        double x0, y0;
+        const char* cell; // RF_PIXEL_SIZE
+    };
+    const Case cases[] = {
+        {"extent_400_x_278", {"--cell", "10"}, 28, 40, 500000, 4800283, "10"},
+        {"tap", {"--cell", "10", "--tap"}, 29, 40, 500000, 4800290, "10"},
+        {"extent",
+         {"--cell", "12.5", "--extent", "499900", "4799900", "500500", "4800400"},
+         40,
+         48,
+         499900,
+         4800400,
+         "12.5"},
+        {"extent_commas_tap",
+         {"--cell", "25", "--tap", "--extent=499910,4799910,500490,4800390"},
+         20,
+         24,
+         499900,
+         4800400,
+         "25"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> in = {at("summit.geojson")};
+        in.insert(in.end(), c.grid.begin(), c.grid.end());
+        const Raster tif = build(in, 10, 1, at("dem.tif"));
+        EXPECT_EQ(tif.lines, c.lines);
+        EXPECT_EQ(tif.cols, c.cols);
+        EXPECT_DOUBLE_EQ(tif.gt[0], c.x0);
+        EXPECT_DOUBLE_EQ(tif.gt[3], c.y0);
+        EXPECT_EQ(tif.metadata("RF_PIXEL_SIZE"), c.cell);
+        // Every level is burnt, the far edges' included.
+        const std::vector<std::int32_t> raw = [&] {
+            std::vector<std::string> args = {"import"};
+            args.insert(args.end(), in.begin(), in.end());
+            args.insert(args.end(), {"--out", maps + "grid", "-q"});
+            EXPECT_EQ(gis(args).status, 0);
+            return raw_pixels(read_file(maps + "grid_c4.raw"), 4);
+        }();
+        for (int level : {90, 100, 110, 120}) EXPECT_GT(count(raw, level), 0) << level;
+    }
+}
+
+TEST_F(GisRun, ContoursOnTheFarEdgesOfTheirExtentAreBurnt)
+{
+    // A ring whose extent is exactly 10 x 10 cells: its east and south sides
+    // lie on the grid's far edges.
+    write_vector(at("square.geojson"),
+                 {Contour{100, {{0, 0}, {100, 0}, {100, 100}, {0, 100}, {0, 0}}},
+                  Contour{110, {{40, 40}, {60, 40}, {60, 60}, {40, 60}, {40, 40}}}});
+    ASSERT_EQ(
+        gis({"import", at("square.geojson"), "--cell", "10", "--out", maps + "sq", "-q"}).status,
+        0);
+    const std::vector<std::int32_t> raw = raw_pixels(read_file(maps + "sq_c4.raw"), 4);
+    ASSERT_EQ(raw.size(), 100u);
+    for (int k = 0; k < 10; ++k) {
+        EXPECT_EQ(raw[static_cast<std::size_t>(k)], 100) << "north " << k;
+        EXPECT_EQ(raw[static_cast<std::size_t>(90 + k)], 100) << "south " << k;
+        EXPECT_EQ(raw[static_cast<std::size_t>(10 * k)], 100) << "west " << k;
+        EXPECT_EQ(raw[static_cast<std::size_t>(10 * k + 9)], 100) << "east " << k;
+    }
+}
+
+TEST_F(GisRun, ClipEmptiesOnlyTheCellsOutsideTheContoursHull)
+{
+    // A grid reaching far beyond the contours on every side.
+    const double gt[6] = {499800, 10, 0, 4800500, 0, -10};
+    write_raster(at("wide.tif"), std::vector<std::vector<double>>(70, std::vector<double>(90, 0)),
+                 GDT_Byte, gt, kUtm31, nullptr);
+    write_vector(at("summit.geojson"), summit());
+    const std::vector<std::string> in = {at("summit.geojson"), "--like", at("wide.tif")};
+    const Raster whole = build(in, 10, 1, at("whole.tif"));
+    std::vector<std::string> clipped_in = in;
+    clipped_in.push_back("--clip");
+    const Raster clipped = build(clipped_in, 10, 1, at("clipped.tif"));
+    ASSERT_EQ(whole.pixels.size(), clipped.pixels.size());
+    EXPECT_EQ(count(whole.pixels, ND), 0);
+    // The hull spans columns 20 to 60 and lines 21 to 49 of the wide grid.
+    auto at_cell = [&](const Raster& r, int i, int j) {
+        return r.pixels[static_cast<std::size_t>(i * 90 + j)];
+    };
+    EXPECT_EQ(at_cell(clipped, 0, 0), ND);
+    EXPECT_EQ(at_cell(clipped, 35, 10), ND);
+    EXPECT_EQ(at_cell(clipped, 60, 40), ND);
+    EXPECT_NE(at_cell(clipped, 35, 40), ND);
+    EXPECT_NE(at_cell(clipped, 49, 20), ND); // the open line's west end
+    int outside = 0;
+    for (std::size_t k = 0; k < whole.pixels.size(); ++k) {
+        if (clipped.pixels[k] == ND)
+            ++outside;
+        else
+            EXPECT_EQ(clipped.pixels[k], whole.pixels[k]) << k;
+    }
+    EXPECT_GT(outside, 90 * 70 - 41 * 29);
+    EXPECT_LT(outside, 90 * 70 - 40 * 20);
+}
+
+TEST_F(GisRun, MissingOutputFoldersAreMadeBeforeTheWork)
+{
+    write_vector(at("summit.geojson"), summit());
+    const Program_run r = gis({"build", at("summit.geojson"), "--cell", "10", "-e", "10", "--out",
+                               at("dems/new/dem.tif"), "--preview", at("pictures/dem.png"), "-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(read_raster(at("dems/new/dem.tif")).opened);
+    EXPECT_TRUE(file_exists(at("pictures/dem.png")));
+
+    // A folder that cannot be made is told before any stage runs.
+    write_file(at("plain_file"), "x");
+    for (const std::string& preview : {std::string(), at("plain_file/dem.png")}) {
+        std::vector<std::string> args = {"build", at("summit.geojson"), "--cell", "10", "-e", "10",
+                                         "--out"};
+        args.push_back(preview.empty() ? at("plain_file/dem.tif") : at("dem.tif"));
+        if (!preview.empty()) args.insert(args.end(), {"--preview", preview});
+        const Program_run bad = gis(args);
+        EXPECT_EQ(bad.status, 1);
+        EXPECT_NE(bad.err.find("plain_file"), std::string::npos) << bad.err;
+        EXPECT_EQ(bad.err.find("rasterising"), std::string::npos) << bad.err;
+        EXPECT_FALSE(file_exists(at("dem.tif")));
+    }
+}
+
+TEST_F(GisRun, CogHasOverviewsAndTheGeoTiffsPixels)
+{
+    write_vector(at("summit.geojson"), summit());
+    const std::vector<std::string> in = {at("summit.geojson"), "--cell", "0.5"};
+    const Raster tif = build(in, 10, 1, at("dem.tif"));
+    const Program_run r = gis({"build", in[0], in[1], in[2], "-e", "10", "--format", "COG", "--out",
+                               at("dem_cog.tif"), "-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Raster cog = read_raster(at("dem_cog.tif"));
+    EXPECT_EQ(cog.lines, 556);
+    EXPECT_EQ(cog.cols, 800);
+    EXPECT_EQ(cog.pixels, tif.pixels);
+    EXPECT_EQ(cog.nodata, ND);
+    EXPECT_TRUE(same_crs(cog.wkt, tif.wkt));
+    EXPECT_EQ(cog.metadata("RF_PIXEL_SIZE"), "0.5");
+    GDALDataset* ds = GDALDataset::Open(at("dem_cog.tif").c_str(), GDAL_OF_RASTER);
+    ASSERT_NE(ds, nullptr);
+    const char* layout = ds->GetMetadataItem("LAYOUT", "IMAGE_STRUCTURE");
+    EXPECT_STREQ(layout ? layout : "", "COG");
+    EXPECT_GE(ds->GetRasterBand(1)->GetOverviewCount(), 2);
+    GDALClose(GDALDataset::ToHandle(ds));
 }
 
 // ---- What is refused ------------------------------------------------------
@@ -275,7 +431,7 @@ TEST_F(GisRefusal, EachFaultEndsWithStatus1AMessageAndNoFile)
 {
     write_vector(at("summit.geojson"), summit());
     std::vector<Contour> half = summit();
-    half[1].level = 105.5;
+    half[1].level = 105.1234567;
     write_vector(at("half.geojson"), half);
     write_vector(at("empty.gpkg"), {}, Vector_layer{"GPKG", "nothing", "ELEV", OFTReal, kUtm31});
     write_vector(at("noelev.geojson"), summit(),
@@ -312,7 +468,7 @@ TEST_F(GisRefusal, EachFaultEndsWithStatus1AMessageAndNoFile)
          {"layer 'nothing'", "holds no contour"}},
         {"non_integer_elevation",
          {"build", at("half.geojson"), "--cell", "10", "-e", "10", "--out", tif},
-         {"105.5", "feature 1", "not a whole number"}},
+         {"105.12345670000001", "feature 1", "not a whole number"}},
         {"raster_without_georeferencing",
          {"build", at("plain.tif"), "-e", "10", "--out", tif},
          {"plain.tif has no georeferencing"}},
@@ -336,8 +492,8 @@ TEST_F(GisRefusal, EachFaultEndsWithStatus1AMessageAndNoFile)
          {"build", at("huge.geojson"), "--cell", "10", "-e", "1", "--out", tif},
          {"The altitude 5000000 is too large for the equidistance 1"}},
         {"mesh_larger_than_the_grid",
-         {"build", at("summit.geojson"), "--cell", "10", "-e", "10", "-s", "29", "--out", tif},
-         {"from 2 to 28"}},
+         {"build", at("summit.geojson"), "--cell", "10", "-e", "10", "-s", "28", "--out", tif},
+         {"from 2 to 27"}},
         {"unknown_layer",
          {"build", at("summit.geojson"), "-l", "roads", "--cell", "10", "-e", "10", "--out", tif},
          {"has no layer 'roads'", "its layers: contours"}},
@@ -346,6 +502,23 @@ TEST_F(GisRefusal, EachFaultEndsWithStatus1AMessageAndNoFile)
          {"invalid size 'ten'", "Try 'relief_forge_gis build --help'"}},
         {"export_of_no_dem", {"export", at("nothing_m4"), "--to", tif}, {"cannot open"}},
         {"export_of_a_wrong_name", {"export", at("summit"), "--to", tif}, {"_m4"}},
+        {"cell_of_1e-300",
+         {"build", at("summit.geojson"), "--cell", "1e-300", "-e", "10", "--out", tif},
+         {"a grid of 2.78e+302 lines and 4e+302 columns", "can index", "larger --cell"}},
+        {"more_cells_than_an_int",
+         {"build", at("summit.geojson"), "--cell", "0.005", "-e", "10", "--out", tif},
+         {"55600 lines and 80000 columns", "4448000000 cells", "can index"}},
+        {"extent_upside_down",
+         {"build", at("summit.geojson"), "--cell", "10", "--extent", "5", "0", "1", "9", "-e", "10",
+          "--out", tif},
+         {"XMIN must be below XMAX"}},
+        {"tap_without_cell",
+         {"build", at("plain.tif"), "--tap", "-e", "10", "--out", tif},
+         {"give --cell"}},
+        {"unknown_format",
+         {"build", at("summit.geojson"), "--cell", "10", "-e", "10", "--format", "PNG", "--out",
+          tif},
+         {"invalid format 'PNG'"}},
     };
     write_file(at("out.tif.txt"), "not a GIS file");
     for (const Case& c : cases) {
@@ -358,6 +531,25 @@ TEST_F(GisRefusal, EachFaultEndsWithStatus1AMessageAndNoFile)
             EXPECT_EQ(f.find(".tmp"), std::string::npos) << "left behind: " << f;
     }
 }
+
+#if !defined(__SANITIZE_ADDRESS__)
+TEST_F(GisRefusal, GridBeyondTheMemoryIsRefusedBeforeAllocation)
+{
+    write_vector(at("summit.geojson"), summit());
+    Run_options o;
+    o.home = home;
+    o.memory_limit = 1'000'000'000;
+    const Program_run r = run_program(
+        RF_GIS_BINARY,
+        {"build", at("summit.geojson"), "--cell", "0.05", "-e", "10", "--out", at("dem.tif")}, o);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("5560 lines and 8000 columns (44480000 cells) needs about 1.1 GB"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("more than the 1.0 GB this machine has"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("rasterising"), std::string::npos) << r.err;
+}
+#endif
 
 TEST_F(GisRefusal, ExportWithoutSidecarSaysHowToMakeOne)
 {

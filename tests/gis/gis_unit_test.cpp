@@ -2,6 +2,10 @@
 // for vector contours, the elevation check, the header range, the DEM header
 // reader and the preview's picture.
 #include "gis/gis.h"
+#include "gis/grid/grid.h"
+#include "gis/outputs/dem_files.h"
+#include "gis/outputs/preview.h"
+#include "gis/sources/sources.h"
 #include "raster/raster_files.h"
 
 #include <cmath>
@@ -48,12 +52,40 @@ struct Grid {
 
 TEST(GisCommandLine, BuildWithEveryOptionInBothSpellings)
 {
-    const Cli c = parse({"build", "in.gpkg", "-e", "10", "--smoothing=5", "--cell=12.5", "-a",
-                         "hauteur", "--layer", "courbes", "--crs", "EPSG:2154", "-o", "dem.tif",
-                         "--preview", "dem.png", "--preview-contours", "-q"});
+    const Cli c = parse({"build",
+                         "in.gpkg",
+                         "-e",
+                         "2.5",
+                         "--smoothing=5",
+                         "--cell=12.5",
+                         "-a",
+                         "hauteur",
+                         "--layer",
+                         "courbes",
+                         "--crs",
+                         "EPSG:2154",
+                         "-o",
+                         "dem.tif",
+                         "--preview",
+                         "dem.png",
+                         "--preview-contours",
+                         "-q",
+                         "--z-scale",
+                         "100",
+                         "--t_srs",
+                         "EPSG:32631",
+                         "--where",
+                         "ELEV > 0",
+                         "--spot-heights",
+                         "--float"});
     EXPECT_EQ(c.command, Command::build);
     EXPECT_EQ(c.in.contours, "in.gpkg");
-    EXPECT_EQ(c.equid, 10);
+    EXPECT_EQ(c.in.equidistance, 2.5);
+    EXPECT_EQ(c.in.z_scale, 100);
+    EXPECT_EQ(c.in.t_srs, "EPSG:32631");
+    EXPECT_EQ(c.in.where, "ELEV > 0");
+    EXPECT_TRUE(c.in.spot_heights);
+    EXPECT_TRUE(c.float_dem);
     EXPECT_EQ(c.maille, 5);
     EXPECT_EQ(c.in.cell, 12.5);
     EXPECT_EQ(c.in.attribute, "hauteur");
@@ -81,11 +113,37 @@ TEST(GisCommandLine, OperandMayComeAfterTheOptionsAndDefaultsHold)
     EXPECT_EQ(e.out, "dem.tif");
 }
 
+TEST(GisCommandLine, ExtentTakesFourNumbersAfterItOrInOneWord)
+{
+    const std::vector<std::vector<std::string>> lines = {
+        {"build", "c.gpkg", "--cell", "5", "-e", "10", "--out", "d.tif", "--extent", "-100",
+         "-200.5", "300", "4e2"},
+        {"build", "--cell", "5", "--extent", "-100", "-200.5", "300", "4e2", "c.gpkg", "-e", "10",
+         "--out", "d.tif", "--tap"},
+        {"build", "--extent=-100,-200.5,300,4e2", "--cell=5", "-e", "10", "--out=d.tif", "c.gpkg"},
+    };
+    for (const auto& words : lines) {
+        SCOPED_TRACE(words[2]);
+        const Cli c = parse(words);
+        EXPECT_EQ(c.in.contours, "c.gpkg");
+        ASSERT_TRUE(c.in.has_extent);
+        EXPECT_EQ(std::vector<double>(c.in.extent, c.in.extent + 4),
+                  (std::vector<double>{-100, -200.5, 300, 400}));
+        EXPECT_EQ(c.out, "d.tif");
+    }
+    EXPECT_NE(usage_error({"build", "c.gpkg", "--cell", "5", "-e", "10", "--out", "d.tif",
+                           "--extent", "1", "2", "3"}),
+              "");
+    EXPECT_NE(usage_error({"build", "c.gpkg", "--cell", "5", "-e", "10", "--out", "d.tif",
+                           "--extent=1,2,x,4"}),
+              "");
+}
+
 TEST(GisCommandLine, UnambiguousAbbreviationsAreTaken)
 {
     const Cli c =
         parse({"build", "a.shp", "--equi=20", "--smooth", "3", "--ce", "5", "-o", "d.tif"});
-    EXPECT_EQ(c.equid, 20);
+    EXPECT_EQ(c.in.equidistance, 20);
     EXPECT_EQ(c.maille, 3);
     EXPECT_EQ(c.in.cell, 5);
 }
@@ -123,7 +181,13 @@ TEST(GisCommandLine, WrongCommandLinesAreRefusedWithTheReason)
         {"no_operand", {"import", "--out", "x"}, "missing contour file operand"},
         {"two_operands", {"import", "a.shp", "b.shp", "--out", "x"}, "extra operand 'b.shp'"},
         {"no_out", {"import", "a.shp"}, "missing --out DIR/NAME"},
-        {"no_equidistance", {"build", "a.shp", "-o", "d.tif"}, "missing --equidistance"},
+        {"z_scale_not_a_power_of_ten",
+         {"build", "a.shp", "-o", "d.tif", "--z-scale", "20"},
+         "invalid --z-scale '20': a power of ten from 1 to 1000000"},
+        {"z_scale_too_large",
+         {"import", "a.shp", "-o", "x", "--z-scale", "10000000"},
+         "invalid --z-scale"},
+        {"float_is_for_build", {"import", "a.shp", "-o", "x", "--float"}, "unrecognized option"},
         {"zero_equidistance",
          {"build", "a.shp", "-o", "d.tif", "-e", "0"},
          "invalid equidistance '0'"},
@@ -166,26 +230,33 @@ TEST(GisNumbers, OnlyWholeTextsParse)
         EXPECT_FALSE(parse_real(bad, d)) << bad;
 }
 
-TEST(GisGrid, CornersOnMultiplesOfTheCellAndEveryPointInside)
+TEST(GisGrid, CeilOfTheExtentFromItsCornerOrAlignedWithTap)
 {
     struct Case {
         const char* name;
         double minx, maxx, miny, maxy, cell;
+        bool tap;
         int lines, cols;
         double x0, y0;
     };
     const Case cases[] = {
-        // An extent already on multiples gets one more cell on its far sides,
-        // so that a line along its east or north edge is still burnt.
-        {"aligned", 100, 200, 50, 100, 10, 6, 11, 100, 110},
-        {"unaligned", 103, 197, 52, 98, 10, 5, 10, 100, 100},
-        {"negative", -25, -5, -15, 3, 10, 3, 3, -30, 10},
-        {"one_point", 7, 7, 7, 7, 2, 1, 1, 6, 8},
-        {"fine_cell", 0.2, 0.9, 0.1, 0.4, 0.25, 2, 4, 0, 0.5},
+        {"aligned", 100, 200, 50, 100, 10, false, 5, 10, 100, 100},
+        {"aligned_tap", 100, 200, 50, 100, 10, true, 5, 10, 100, 100},
+        {"unaligned", 103, 197, 52, 98, 10, false, 5, 10, 103, 98},
+        {"unaligned_tap", 103, 197, 52, 98, 10, true, 5, 10, 100, 100},
+        // 410 x 388 cells of 12.5 whose sums are not exact in binary.
+        {"rounding", 0.1, 0.1 + 410 * 12.5, 0.3, 0.3 + 388 * 12.5, 12.5, false, 388, 410, 0.1,
+         0.3 + 388 * 12.5},
+        {"negative", -25, -5, -15, 3, 10, false, 2, 2, -25, 3},
+        {"negative_tap", -25, -5, -15, 3, 10, true, 3, 3, -30, 10},
+        {"one_point", 7, 7, 7, 7, 2, false, 1, 1, 7, 7},
+        {"one_point_tap", 7, 7, 7, 7, 2, true, 1, 1, 6, 8},
+        {"fine_cell", 0.2, 0.9, 0.1, 0.4, 0.25, false, 2, 3, 0.2, 0.4},
+        {"fine_cell_tap", 0.2, 0.9, 0.1, 0.4, 0.25, true, 2, 4, 0, 0.5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Cell_grid g = grid_for_extent(c.minx, c.maxx, c.miny, c.maxy, c.cell);
+        const Cell_grid g = grid_for_extent(c.minx, c.maxx, c.miny, c.maxy, c.cell, c.tap);
         EXPECT_EQ(g.nb_lig, c.lines);
         EXPECT_EQ(g.nb_col, c.cols);
         EXPECT_DOUBLE_EQ(g.gt[0], c.x0);
@@ -194,17 +265,57 @@ TEST(GisGrid, CornersOnMultiplesOfTheCellAndEveryPointInside)
         EXPECT_EQ(g.gt[5], -c.cell);
         EXPECT_EQ(g.gt[2], 0);
         EXPECT_EQ(g.gt[4], 0);
-        // Every corner of the extent lies strictly inside the grid.
-        EXPECT_LT(g.gt[0] + g.nb_col * c.cell, c.maxx + c.cell + 1e-9);
-        EXPECT_GT(g.gt[0] + g.nb_col * c.cell, c.maxx);
-        EXPECT_LT(g.gt[3] - g.nb_lig * c.cell, c.miny + 1e-9);
-        EXPECT_GT(g.gt[3], c.maxy);
     }
 }
 
-TEST(GisGrid, GridsTooLargeForMemoryAreRefused)
+TEST(GisGrid, GridsBeyondTheIndexOrTheMemoryAreRefusedNamingSizeAndMemory)
 {
-    EXPECT_THROW(grid_for_extent(0, 1e6, 0, 1e6, 0.01), Gis_error);
+    auto refusal = [](double lines, double cols, double bytes) -> std::string {
+        try {
+            check_grid_size(lines, cols, bytes, ": choose a larger --cell");
+        } catch (const Gis_error& e) {
+            return e.what();
+        }
+        return "";
+    };
+    EXPECT_EQ(refusal(10000, 10000, 24), "");
+    const double memory = machine_memory();
+    ASSERT_GT(memory, 0);
+    struct Case {
+        const char* name;
+        double lines, cols, bytes;
+        std::vector<const char*> parts;
+    };
+    const Case cases[] = {
+        {"cell_1e-300", 2.78e302, 4e302, 24, {"2.78e+302 lines", "can index", "larger --cell"}},
+        {"lines_beyond_int", 3e9, 1, 24, {"3000000000 lines and 1 columns", "2147483647 lines"}},
+        {"cells_beyond_int",
+         50000,
+         50000,
+         24,
+         {"50000 lines and 50000 columns", "2500000000 cells", "60.0 GB"}},
+        {"beyond_memory",
+         1000,
+         1000,
+         2 * memory / 1e6,
+         {"1000 lines and 1000 columns", "more than the", "this machine has"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string why = refusal(c.lines, c.cols, c.bytes);
+        for (const char* part : c.parts) EXPECT_NE(why.find(part), std::string::npos) << why;
+    }
+    EXPECT_THROW(grid_for_extent(0, 400, 0, 278, 1e-300), Gis_error);
+}
+
+TEST(GisGrid, MetadataCellSizeIsExact)
+{
+    const double square[6] = {0, 12.5, 0, 0, 0, -12.5};
+    const double degrees[6] = {2, 1.0 / 1200, 0, 48, 0, -1.0 / 1200};
+    const double oblong[6] = {0, 75, 0, 0, 0, -150};
+    EXPECT_EQ(cell_size_text(square), "12.5");
+    EXPECT_EQ(std::stod(cell_size_text(degrees)), 1.0 / 1200);
+    EXPECT_EQ(cell_size_text(oblong), "75 x 150");
 }
 
 TEST(GisGrid, HeaderPixelSizeIsRoundedAndNeverZero)
@@ -229,7 +340,9 @@ TEST(GisElevation, WholeNumbersInTheIntRangeOtherThanNoData)
         {"written_as_real", 1500.0, nullptr},
         {"int_max", 2147483647.0, nullptr},
         {"half", 120.5, "not a whole number"},
-        {"tiny_fraction", 100.000001, "not a whole number"},
+        {"double_noise", 419.99999999999994, nullptr},
+        {"float32_tenth_times_ten", static_cast<float>(0.1) * 10.0, nullptr},
+        {"small_fraction", 100.001, "not a whole number"},
         {"negative_fraction", -0.25, "not a whole number"},
         {"above_int", 2147483648.0, "outside the range"},
         {"below_int", -2147483649.0, "outside the range"},
@@ -247,6 +360,41 @@ TEST(GisElevation, WholeNumbersInTheIntRangeOtherThanNoData)
         ASSERT_NE(why, nullptr);
         EXPECT_NE(std::string(why).find(c.reason), std::string::npos) << why;
     }
+}
+
+TEST(GisLevels, FactorMakesEveryLevelAndTheEquidistanceWholeAndTheStepIsTheirGcd)
+{
+    struct Case {
+        const char* name;
+        std::vector<double> levels;
+        double equidistance; // 0: none given
+        int forced;          // --z-scale, 0: found
+        int factor;          // 0: refused
+        double failing;      // the value named when refused
+    };
+    const Case cases[] = {
+        {"whole", {90, 100, 110}, 0, 0, 1, 0},
+        {"halves", {0.5, 1, 1.5}, 0, 0, 10, 0},
+        {"quarter_equidistance", {10, 20}, 2.25, 0, 100, 0},
+        {"noisy", {419.99999999999994, 420.5}, 0, 0, 10, 0},
+        {"float32_level", {static_cast<float>(419.9), 420}, 0, 0, 10, 0},
+        {"forced_larger", {1.5}, 0, 100, 100, 0},
+        {"forced_too_small", {1.25, 2}, 0, 10, 0, 1.25},
+        {"too_many_decimals", {1, 1.0000123}, 0, 0, 0, 1.0000123},
+        {"equidistance_too_fine", {1, 2}, 1e-7, 0, 0, 1e-7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        double failing = -1;
+        EXPECT_EQ(level_factor(c.levels, c.equidistance, c.forced, failing), c.factor);
+        if (c.factor == 0) {
+            EXPECT_EQ(failing, c.failing);
+        }
+    }
+    EXPECT_EQ(level_step({-20, 30, 80}), 50);
+    EXPECT_EQ(level_step({905, 1000, 1200, 995}), 5);
+    EXPECT_EQ(level_step({120}), 0);
+    EXPECT_EQ(level_step({}), 0);
 }
 
 TEST(GisContourFiles, HeaderRangeStartsFrom1000000And0WithNoDataIncluded)
@@ -404,20 +552,22 @@ TEST(GisPreview, ConeIsLitOnItsNorthWestFlankAndColouredByAltitude)
     const Altitude_range r = relief_range(v);
     ASSERT_TRUE(r.any);
     EXPECT_EQ(r.max, 300);
-    const Rgba_image img = render_relief(v, 1, r);
+    const Rgba_image img = render_relief(v, 60, 60, r);
     EXPECT_EQ(img.height, 60);
     EXPECT_GT(img.width, 60); // the legend's strip
     // Same altitude, opposite flanks.
     EXPECT_GT(brightness(pixel(img, 15, 15)), brightness(pixel(img, 45, 45)));
     // Every DEM pixel is opaque.
     EXPECT_EQ(pixel(img, 0, 0)[3], 255);
-    // The legend's top holds the ramp's highest colour, its bottom the lowest.
+    // The legend's bar, between the unit above it and the exaggeration
+    // below it, holds the ramp's highest colour at its top, the lowest at
+    // its bottom.
     std::uint8_t high[3], low[3];
     ramp_colour(1, high);
     ramp_colour(0, low);
-    const int bar_x = 60 + 8 + 2;
-    EXPECT_EQ(pixel(img, bar_x, 8)[0], high[0]);
-    EXPECT_EQ(pixel(img, bar_x, 60 - 1 - 8)[1], low[1]);
+    const int bar_x = 60 + 8 + 2, glyph = 5;
+    EXPECT_EQ(pixel(img, bar_x, 8 + glyph + 4)[0], high[0]);
+    EXPECT_EQ(pixel(img, bar_x, 60 - 1 - 8 - glyph - 4)[1], low[1]);
 }
 
 TEST(GisPreview, EmptyPixelsAreTransparentAndContoursDarken)
@@ -425,9 +575,9 @@ TEST(GisPreview, EmptyPixelsAreTransparentAndContoursDarken)
     Grid g({{100, 100, 100, 100}, {100, ND, 100, 100}, {100, 100, 100, 100}});
     Relief_view v = view_of(g);
     const std::vector<std::uint8_t> contours = {0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
-    const Rgba_image plain = render_relief(v, 1, relief_range(v));
+    const Rgba_image plain = render_relief(v, 4, 3, relief_range(v));
     v.contours = contours.data();
-    const Rgba_image drawn = render_relief(v, 1, relief_range(v));
+    const Rgba_image drawn = render_relief(v, 4, 3, relief_range(v));
     EXPECT_EQ(plain.width, 4); // too short for a legend
     EXPECT_EQ(pixel(plain, 1, 1)[3], 0);
     EXPECT_LT(brightness(pixel(drawn, 2, 1)), brightness(pixel(plain, 2, 1)));
@@ -443,16 +593,84 @@ TEST(GisPreview, SixteenBitDemsShowTheirLowBitsAndHaveNoEmptyPixel)
     const Altitude_range r = relief_range(v);
     EXPECT_EQ(r.min, 4464);  // 70000 modulo 65536
     EXPECT_EQ(r.max, 65535); // -1 as 16 bits
-    EXPECT_EQ(pixel(render_relief(v, 1, r), 0, 0)[3], 255);
+    EXPECT_EQ(pixel(render_relief(v, 3, 1, r), 0, 0)[3], 255);
 }
 
-TEST(GisPreview, LargeDemsAreShownOnePixelInStep)
+TEST(GisPreview, PictureKeepsTheGroundProportionsWithinItsSizeLimits)
 {
     Grid g = cone(60);
+    struct Case {
+        const char* name;
+        int lines, cols;
+        double dx, dy;
+        int width, height;
+    };
+    const Case cases[] = {
+        {"small_grid_enlarged", 28, 40, 10, 10, 400, 280},
+        {"large_grid_reduced", 6000, 3000, 5, 5, 1000, 2000},
+        {"cells_twice_as_tall", 100, 100, 75, 150, 200, 400},
+        {"degrees_narrowed", 300, 300, 74, 93, 318, 400},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Relief_view v = view_of(g);
+        v.nb_lig = c.lines;
+        v.nb_col = c.cols;
+        v.dx = c.dx;
+        v.dy = c.dy;
+        int w = 0, h = 0;
+        picture_size(v, 400, 2000, w, h);
+        EXPECT_EQ(w, c.width);
+        EXPECT_EQ(h, c.height);
+    }
+    // A reduced picture shows the cell under each of its pixels.
     const Relief_view v = view_of(g);
-    const Rgba_image img = render_relief(v, 4, relief_range(v));
+    const Rgba_image img = render_relief(v, 15, 15, relief_range(v));
     EXPECT_EQ(img.height, 15);
-    EXPECT_EQ(img.width, 15);
+    EXPECT_EQ(img.width, 15); // too short for a legend
+}
+
+TEST(GisPreview, LegendTicksAreRoundStepsOf125)
+{
+    struct Case {
+        double lo, hi;
+        std::vector<double> ticks;
+    };
+    const Case cases[] = {
+        {260, 658, {300, 400, 500, 600}},
+        {90, 120, {90, 100, 110, 120}},
+        {-1434, 2249, {-1000, 0, 1000, 2000}},
+        {0.2, 0.9, {0.2, 0.4, 0.6, 0.8}},
+        {101, 104, {101, 102, 103, 104}},
+        {100, 101, {100, 100.2, 100.4, 100.6, 100.8, 101}},
+        {42, 42, {42}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lo);
+        const std::vector<double> ticks = round_ticks(c.lo, c.hi, 6);
+        ASSERT_EQ(ticks.size(), c.ticks.size());
+        for (std::size_t k = 0; k < ticks.size(); ++k) EXPECT_NEAR(ticks[k], c.ticks[k], 1e-9);
+    }
+}
+
+TEST(GisPreview, SeaBelowZeroInBluesLandAboveInTheRamp)
+{
+    const Altitude_range both{true, -1000, 2000};
+    const Altitude_range land{true, 200, 600};
+    std::uint8_t deep[3], shore[3], coast[3], summit[3], low[3], high[3];
+    altitude_colour(-1000, both, deep);
+    altitude_colour(-1, both, shore);
+    altitude_colour(0, both, coast);
+    altitude_colour(2000, both, summit);
+    ramp_colour(0, low);
+    ramp_colour(1, high);
+    EXPECT_GT(deep[2], deep[0] + 50); // blue
+    EXPECT_GT(shore[2], shore[0]);
+    EXPECT_GT(brightness(shore), brightness(deep));
+    EXPECT_EQ(std::vector<int>(coast, coast + 3), std::vector<int>(low, low + 3));
+    EXPECT_EQ(std::vector<int>(summit, summit + 3), std::vector<int>(high, high + 3));
+    altitude_colour(200, land, coast);
+    EXPECT_EQ(std::vector<int>(coast, coast + 3), std::vector<int>(low, low + 3));
 }
 
 TEST(GisPreview, ExaggerationOnlyForGentleRelief)

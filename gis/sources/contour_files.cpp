@@ -1,6 +1,6 @@
 // The files the interactive program reads, written from an imported contour
 // grid: the raw raster, its input header and a georeferencing sidecar.
-#include "gis/gis.h"
+#include "gis/sources/sources.h"
 #include "nrutil.h"
 #include "raster/raster_files.h"
 

@@ -1,15 +1,42 @@
 // The preview written as a PNG through GDAL, its range in the PNG's text.
-#include "gis/gis.h"
+#include "gis/outputs/preview.h"
 
 #include <cmath>
 #include <gdal_priv.h>
 #include <numbers>
+#include <ogr_spatialref.h>
 
 namespace {
 
-// The longer side of a preview stays about this size: larger DEMs are shown
-// one pixel in `step`.
+// The longer side of a preview: larger DEMs are shown reduced, smaller ones
+// enlarged, so that the picture and its legend stay readable.
 constexpr int kPreview_side = 2000;
+constexpr int kPreview_min_side = 400;
+
+// The unit of the altitudes: the CRS's vertical unit, else its linear unit
+// (metres for a geographic CRS, whose ground sizes are taken in metres).
+std::string altitude_unit(const std::string& wkt)
+{
+    if (wkt.empty()) return "";
+    OGRSpatialReference srs;
+    if (srs.importFromWkt(wkt.c_str()) != OGRERR_NONE) return "";
+    double metres = 1;
+    if (srs.IsCompound() || srs.IsVertical())
+        metres = srs.GetTargetLinearUnits("VERT_CS");
+    else if (srs.IsProjected())
+        metres = srs.GetLinearUnits();
+    if (std::fabs(metres - 1) < 1e-9) return "m";
+    if (std::fabs(metres - 0.3048) < 1e-5) return "ft";
+    return "";
+}
+
+std::string value_text(int value, double divisor)
+{
+    if (divisor == 1) return std::to_string(value);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.10g", value / divisor);
+    return text;
+}
 
 } // namespace
 
@@ -33,14 +60,15 @@ void write_preview(const Relief_view& v, const Georef& geo, const std::string& p
 {
     progress_stage("preview", false);
     const Altitude_range range = relief_range(v);
-    const int side = std::max(v.nb_lig, v.nb_col);
-    const int step = (side + kPreview_side - 1) / kPreview_side;
     Relief_view view = v;
     ground_cell_size(geo, v.nb_lig / 2.0, v.nb_col / 2.0, view.dx, view.dy);
+    if (view.unit.empty()) view.unit = altitude_unit(geo.wkt);
     if (range.any)
-        view.zfactor = auto_zfactor(static_cast<double>(range.max) - range.min,
+        view.zfactor = auto_zfactor((static_cast<double>(range.max) - range.min) / view.divisor,
                                     std::hypot(view.dx * v.nb_col, view.dy * v.nb_lig));
-    const Rgba_image img = render_relief(view, step, range);
+    int width = 0, height = 0;
+    picture_size(view, kPreview_min_side, kPreview_side, width, height);
+    const Rgba_image img = render_relief(view, width, height, range);
 
     GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
     GDALDataset* ds = mem->Create("", img.width, img.height, 4, GDT_Byte, nullptr);
@@ -59,15 +87,28 @@ void write_preview(const Relief_view& v, const Georef& geo, const std::string& p
                            GDT_Byte, 4, static_cast<GSpacing>(img.width) * 4, nullptr) != CE_None)
             gis_fail("cannot draw the preview: %s", gdal_error("memory error").c_str());
     }
-    const std::string range_text =
-        range.any ? std::to_string(range.min) + " to " + std::to_string(range.max) : "none";
-    ds->SetMetadataItem("ALTITUDE_MIN", range.any ? std::to_string(range.min).c_str() : "");
-    ds->SetMetadataItem("ALTITUDE_MAX", range.any ? std::to_string(range.max).c_str() : "");
+    const std::string lo = value_text(range.min, view.divisor);
+    const std::string hi = value_text(range.max, view.divisor);
+    const std::string range_text = range.any ? lo + " to " + hi : "none";
+    ds->SetMetadataItem("ALTITUDE_MIN", range.any ? lo.c_str() : "");
+    ds->SetMetadataItem("ALTITUDE_MAX", range.any ? hi.c_str() : "");
     ds->SetMetadataItem("ALTITUDE_RANGE", range_text.c_str());
+    ds->SetMetadataItem("ALTITUDE_UNIT", view.unit.c_str());
+    if (range.any) {
+        std::string ticks;
+        for (double t : round_ticks(range.min / view.divisor, range.max / view.divisor, 6)) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%s%.10g", ticks.empty() ? "" : " ", t);
+            ticks += text;
+        }
+        ds->SetMetadataItem("LEGEND_TICKS", ticks.c_str());
+    }
     char zf[32];
     std::snprintf(zf, sizeof zf, "%.3g", view.zfactor);
     ds->SetMetadataItem("VERTICAL_EXAGGERATION", zf);
-    if (step > 1) ds->SetMetadataItem("CELLS_PER_PIXEL", std::to_string(step).c_str());
+    char per[32];
+    std::snprintf(per, sizeof per, "%.4g", static_cast<double>(v.nb_col) / width);
+    ds->SetMetadataItem("CELLS_PER_PIXEL", per);
 
     CPLStringList options;
     options.SetNameValue("WRITE_METADATA_AS_TEXT", "YES");
@@ -75,7 +116,7 @@ void write_preview(const Relief_view& v, const Georef& geo, const std::string& p
     options.SetNameValue("DESCRIPTION",
                          ("Altitudes " + range_text +
                           ": hillshade lit from the north-west blended with a colour ramp "
-                          "from green (low) to white (high)")
+                          "from green (low) to white (high), blue below 0")
                              .c_str());
     Staged_file f(path);
     // No .aux.xml beside the picture: everything it says is in the PNG.

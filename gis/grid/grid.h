@@ -1,0 +1,26 @@
+// The grid: the limits a grid is checked against, the exact cell size as
+// text, and the contours' footprint that --clip keeps.
+#pragma once
+
+#include "gis/gis.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Bytes of memory this machine gives a process: its physical memory, or
+// the address-space limit when lower; 0 when unknown.
+double machine_memory();
+
+// The shortest text that reads back as `v` ("12.5", "0.000833333333333").
+std::string exact_number(double v);
+// The cell size of a geotransform for the metadata: "12.5", or "75 x 150"
+// when the cells are not square.
+std::string cell_size_text(const double gt[6]);
+
+// The footprint of the contours: 1 for every cell whose centre lies in the
+// convex hull of the centres of the contour cells of itab (those not
+// NO_DATA), the contour cells included; 0 elsewhere. Line by line.
+std::vector<std::uint8_t> contour_footprint(const Program_state& s);
+// Empties (NO_DATA) the cells of itab1 outside `footprint`; returns how many.
+long long clip_to_footprint(Program_state& s, const std::vector<std::uint8_t>& footprint);

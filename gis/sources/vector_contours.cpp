@@ -1,0 +1,390 @@
+// Vector contours: the features of a layer, checked, kept as the lines and
+// whole levels that are burnt on the grid.
+#include "gis/sources/sources.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <filesystem>
+#include <gdal_alg.h>
+#include <gdal_priv.h>
+#include <memory>
+#include <ogrsf_frmts.h>
+
+namespace {
+
+// The attribute names taken for the elevation when none is given, any case.
+const char* const kElevation_names[] = {"ELEV",   "ELEVATION", "ALT",     "ALTITUDE",
+                                        "HEIGHT", "Z",         "CONTOUR", "LEVEL"};
+
+struct Dataset_closer {
+    void operator()(GDALDataset* d) const { GDALClose(GDALDataset::ToHandle(d)); }
+};
+using Dataset_ptr = std::unique_ptr<GDALDataset, Dataset_closer>;
+
+std::string attribute_list(OGRFeatureDefn* defn)
+{
+    std::string names;
+    for (int k = 0; k < defn->GetFieldCount(); ++k) {
+        if (!names.empty()) names += ", ";
+        names += defn->GetFieldDefn(k)->GetNameRef();
+    }
+    return names.empty() ? "none" : names;
+}
+
+OGRLayer* pick_layer(GDALDataset& ds, const Import_options& o)
+{
+    if (o.layer.empty()) return ds.GetLayer(0);
+    OGRLayer* layer = ds.GetLayerByName(o.layer.c_str());
+    if (layer) return layer;
+    std::string names;
+    for (int k = 0; k < ds.GetLayerCount(); ++k) {
+        if (!names.empty()) names += ", ";
+        names += ds.GetLayer(k)->GetName();
+    }
+    gis_fail("%s has no layer '%s' (its layers: %s)", o.contours.c_str(), o.layer.c_str(),
+             names.c_str());
+}
+
+// The index of the elevation attribute, or -1 when the elevation is the Z.
+int elevation_field(const Import_options& o, OGRLayer& layer)
+{
+    OGRFeatureDefn* defn = layer.GetLayerDefn();
+    if (!o.attribute.empty()) {
+        const int k = defn->GetFieldIndex(o.attribute.c_str());
+        if (k < 0)
+            gis_fail("the layer '%s' of %s has no attribute '%s' (its attributes: %s)",
+                     layer.GetName(), o.contours.c_str(), o.attribute.c_str(),
+                     attribute_list(defn).c_str());
+        return k;
+    }
+    for (const char* name : kElevation_names)
+        for (int k = 0; k < defn->GetFieldCount(); ++k)
+            if (EQUAL(defn->GetFieldDefn(k)->GetNameRef(), name)) return k;
+    return -1;
+}
+
+// The lowest and highest Z of every vertex of a geometry.
+struct Z_span : OGRDefaultConstGeometryVisitor {
+    using OGRDefaultConstGeometryVisitor::visit;
+    bool any = false;
+    bool flat = false; // a vertex without Z
+    double lo = 0, hi = 0;
+    void visit(const OGRPoint* p) override
+    {
+        if (p->IsEmpty()) return;
+        if (!p->Is3D()) {
+            flat = true;
+            return;
+        }
+        const double z = p->getZ();
+        lo = any ? std::min(lo, z) : z;
+        hi = any ? std::max(hi, z) : z;
+        any = true;
+    }
+};
+
+std::string feature_name(const OGRFeature& f, long long index, OGRLayer& layer,
+                         const std::string& file)
+{
+    const long long fid = f.GetFID() == OGRNullFID ? index : static_cast<long long>(f.GetFID());
+    return "feature " + std::to_string(fid) + " of the layer '" + layer.GetName() + "' of " + file;
+}
+
+// The elevation of one feature as written, refused unless it is a number;
+// whether it is whole is told once the levels' factor is known.
+double feature_elevation(const Import_options& o, OGRLayer& layer, const OGRFeature& f, int field,
+                         long long index)
+{
+    double v = 0;
+    if (field >= 0) {
+        if (!f.IsFieldSetAndNotNull(field))
+            gis_fail("%s has no elevation (its attribute '%s' is empty)",
+                     feature_name(f, index, layer, o.contours).c_str(),
+                     f.GetFieldDefnRef(field)->GetNameRef());
+        const OGRFieldType type = f.GetFieldDefnRef(field)->GetType();
+        if (type == OFTInteger || type == OFTInteger64 || type == OFTReal) {
+            v = f.GetFieldAsDouble(field);
+        } else if (!parse_real(f.GetFieldAsString(field), v)) {
+            gis_fail("the elevation '%s' of %s is not a number", f.GetFieldAsString(field),
+                     feature_name(f, index, layer, o.contours).c_str());
+        }
+    } else {
+        Z_span z;
+        f.GetGeometryRef()->accept(&z);
+        if (z.flat || !z.any)
+            gis_fail("the layer '%s' of %s has no elevation attribute (its attributes: %s) and "
+                     "%s has no Z: name the attribute with --attribute",
+                     layer.GetName(), o.contours.c_str(),
+                     attribute_list(layer.GetLayerDefn()).c_str(),
+                     feature_name(f, index, layer, o.contours).c_str());
+        if (std::fabs(z.hi - z.lo) > 1e-6 * std::max(1.0, std::fabs(z.lo)))
+            gis_fail("the vertices of %s lie at different heights, from %.15g to %.15g: a contour "
+                     "line is level",
+                     feature_name(f, index, layer, o.contours).c_str(), z.lo, z.hi);
+        v = z.lo;
+    }
+    if (!std::isfinite(v))
+        gis_fail("the elevation %.17g of %s is not a number", v,
+                 feature_name(f, index, layer, o.contours).c_str());
+    return v;
+}
+
+// A plain line or point geometry for the rasteriser: curves made linear,
+// polygons reduced to their rings (a contour polygon's inside is not on the
+// contour), the Z dropped.
+OGRGeometry* burnable_geometry(const OGRGeometry* g)
+{
+    OGRGeometry* plain = g->hasCurveGeometry() ? g->getLinearGeometry() : g->clone();
+    const OGRwkbGeometryType flat = wkbFlatten(plain->getGeometryType());
+    if (flat == wkbPolygon || flat == wkbMultiPolygon || flat == wkbPolyhedralSurface ||
+        flat == wkbTIN || flat == wkbTriangle)
+        plain = OGRGeometryFactory::forceToMultiLineString(plain);
+    plain->flattenTo2D();
+    return plain;
+}
+
+bool is_point(const OGRGeometry* g)
+{
+    const OGRwkbGeometryType flat = wkbFlatten(g->getGeometryType());
+    return flat == wkbPoint || flat == wkbMultiPoint;
+}
+
+bool is_polygonal(const OGRGeometry* g)
+{
+    const OGRwkbGeometryType flat = wkbFlatten(g->getGeometryType());
+    return flat == wkbPolygon || flat == wkbMultiPolygon || flat == wkbCurvePolygon ||
+           flat == wkbMultiSurface;
+}
+
+// Two attributes that bound a band of levels, such as ELEV_MIN and
+// ELEV_MAX, as polygons of the bands between two contours carry them;
+// empty when the layer has no such pair.
+std::pair<std::string, std::string> band_attributes(OGRFeatureDefn* defn)
+{
+    for (int k = 0; k < defn->GetFieldCount(); ++k) {
+        const std::string name = defn->GetFieldDefn(k)->GetNameRef();
+        if (name.size() < 3 || !EQUAL(name.c_str() + name.size() - 3, "MIN")) continue;
+        const std::string stem = name.substr(0, name.size() - 3);
+        for (int m = 0; m < defn->GetFieldCount(); ++m) {
+            const std::string other = defn->GetFieldDefn(m)->GetNameRef();
+            if (other.size() == name.size() && EQUALN(other.c_str(), stem.c_str(), stem.size()) &&
+                EQUAL(other.c_str() + stem.size(), "MAX"))
+                return {name, other};
+        }
+    }
+    return {};
+}
+
+// The CRS the contours are burnt in: --t_srs when given, their own else.
+struct Reprojection {
+    std::unique_ptr<OGRCoordinateTransformation> transform;
+    std::string wkt;
+};
+
+Reprojection reprojection(const Import_options& o, const std::string& layer_wkt,
+                          const OGRSpatialReference& layer_srs)
+{
+    Reprojection r;
+    r.wkt = layer_wkt;
+    if (o.t_srs.empty()) return r;
+    if (layer_wkt.empty())
+        gis_fail("%s has no CRS to reproject from: give it with --crs, and the CRS to reproject "
+                 "to with --t_srs",
+                 o.contours.c_str());
+    r.wkt = crs_from_user(o.t_srs);
+    OGRSpatialReference target;
+    target.importFromWkt(r.wkt.c_str());
+    target.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    CPLErrorReset();
+    r.transform.reset(OGRCreateCoordinateTransformation(&layer_srs, &target));
+    if (!r.transform)
+        gis_fail("the contours of %s cannot be reprojected to '%s': %s", o.contours.c_str(),
+                 o.t_srs.c_str(), gdal_error("no transformation between the two CRS").c_str());
+    return r;
+}
+
+// A --cell that leaves fewer than two cells across the contours: in a
+// geographic CRS, most often metres given for degrees.
+void check_cell_for_crs(const Import_options& o, OGRLayer& burn, const std::string& wkt)
+{
+    if (o.cell <= 0 || !o.like.empty()) return;
+    OGREnvelope env;
+    if (burn.GetExtent(&env, TRUE) != OGRERR_NONE) return;
+    const double span = std::max(env.MaxX - env.MinX, env.MaxY - env.MinY);
+    if (!(span > 0) || o.cell * 2 <= span) return;
+    OGRSpatialReference srs;
+    const bool has_crs = !wkt.empty() && srs.importFromWkt(wkt.c_str()) == OGRERR_NONE;
+    if (has_crs && srs.IsGeographic()) {
+        const double lon = (env.MinX + env.MaxX) / 2, lat = (env.MinY + env.MaxY) / 2;
+        const int zone = std::clamp(static_cast<int>(std::floor((lon + 180) / 6)) + 1, 1, 60);
+        gis_fail("a cell of %.17g degrees is larger than half the contours' extent (%.6g x %.6g "
+                 "degrees): their CRS is geographic, so --cell is in degrees; reproject them "
+                 "with --t_srs (such as EPSG:%d, UTM zone %d%c) to give the cell in metres, or "
+                 "give it in degrees (%.3g is about %.17g m)",
+                 o.cell, env.MaxX - env.MinX, env.MaxY - env.MinY,
+                 (lat >= 0 ? 32600 : 32700) + zone, zone, lat >= 0 ? 'N' : 'S', o.cell / 111320.0,
+                 o.cell);
+    }
+    const char* unit = "ground units";
+    if (has_crs) srs.GetLinearUnits(&unit);
+    gis_fail("a cell of %.17g is larger than half the contours' extent (%.6g x %.6g, in %s): "
+             "choose a smaller --cell",
+             o.cell, env.MaxX - env.MinX, env.MaxY - env.MinY, unit);
+}
+
+} // namespace
+
+void import_vector(const Import_options& o, GDALDataset& ds, Program_state& s, Georef& geo,
+                   Source_info& info)
+{
+    if (o.bits16)
+        gis_fail("%s holds vector contours, which need the 32-bit contour raster: a 16-bit "
+                 "raster has no empty pixel, so every cell off the contours would be read as "
+                 "an altitude (drop --16bit)",
+                 o.contours.c_str());
+    if (o.cell <= 0 && o.like.empty())
+        gis_fail("vector contours need a grid: give its cell size with --cell or a raster "
+                 "with --like");
+    if (o.has_empty || o.band != 1)
+        gis_fail("--empty and --band apply to raster contours; %s holds vectors",
+                 o.contours.c_str());
+    OGRLayer* layer = pick_layer(ds, o);
+    const int field = elevation_field(o, *layer);
+    info.layer = layer->GetName();
+    info.layer_count = ds.GetLayerCount();
+    if (field >= 0) info.attribute = layer->GetLayerDefn()->GetFieldDefn(field)->GetNameRef();
+    CPLErrorReset();
+    if (!o.where.empty() && layer->SetAttributeFilter(o.where.c_str()) != OGRERR_NONE)
+        gis_fail("the filter --where '%s' cannot be applied to the layer '%s' of %s: %s",
+                 o.where.c_str(), layer->GetName(), o.contours.c_str(),
+                 gdal_error("GDAL cannot read it").c_str());
+    const auto bands = band_attributes(layer->GetLayerDefn());
+
+    std::string layer_wkt;
+    if (!o.crs.empty())
+        layer_wkt = crs_from_user(o.crs);
+    else
+        layer_wkt = crs_wkt(layer->GetSpatialRef(), o.contours);
+    OGRSpatialReference layer_srs;
+    if (!layer_wkt.empty()) {
+        layer_srs.importFromWkt(layer_wkt.c_str());
+        layer_srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    }
+    const Reprojection to = reprojection(o, layer_wkt, layer_srs);
+    OGRSpatialReference burn_srs;
+    if (!to.wkt.empty()) {
+        burn_srs.importFromWkt(to.wkt.c_str());
+        burn_srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    }
+
+    // The features, checked, into a layer in memory that holds exactly what
+    // is burnt: a plain geometry and, once every level is known, the whole
+    // scaled elevation.
+    GDALDriver* memory = GetGDALDriverManager()->GetDriverByName("Memory");
+    Dataset_ptr mem(memory->Create("", 0, 0, 0, GDT_Unknown, nullptr));
+    OGRLayer* burn =
+        mem->CreateLayer("contours", to.wkt.empty() ? nullptr : &burn_srs, wkbUnknown, nullptr);
+    OGRFieldDefn level("level", OFTInteger);
+    burn->CreateField(&level);
+    std::vector<double> values;         // the elevation of each kept feature, as written
+    std::vector<long long> fids;        // and its number, to name it
+    std::vector<double> contour_levels; // the levels of lines, which give the step
+    long long index = 0;
+    layer->ResetReading();
+    for (const auto& f : *layer) {
+        const OGRGeometry* g = f->GetGeometryRef();
+        ++index;
+        if (!g || g->IsEmpty()) continue;
+        // Labels of a drawing are points at Z = 0, not spot heights.
+        const bool point = is_point(g);
+        if (point && !o.spot_heights) {
+            ++info.points_left_out;
+            continue;
+        }
+        if (is_polygonal(g) && !bands.first.empty())
+            gis_fail("the layer '%s' of %s holds polygons with the attributes '%s' and '%s': "
+                     "bands between two levels, whose boundaries lie partly at one level and "
+                     "partly at the other, so no single value of theirs can be burnt; build "
+                     "from the contour lines instead (gdal_contour without -p)",
+                     layer->GetName(), o.contours.c_str(), bands.first.c_str(),
+                     bands.second.c_str());
+        const double v = feature_elevation(o, *layer, *f, field, index - 1);
+        OGRFeature copy(burn->GetLayerDefn());
+        OGRGeometry* plain = burnable_geometry(g);
+        if (to.transform && plain->transform(to.transform.get()) != OGRERR_NONE) {
+            delete plain;
+            gis_fail("%s cannot be reprojected to '%s'",
+                     feature_name(*f, index - 1, *layer, o.contours).c_str(), o.t_srs.c_str());
+        }
+        copy.SetGeometryDirectly(plain);
+        if (burn->CreateFeature(&copy) != OGRERR_NONE)
+            gis_fail("cannot keep %s: %s", feature_name(*f, index - 1, *layer, o.contours).c_str(),
+                     gdal_error("out of memory").c_str());
+        values.push_back(v);
+        fids.push_back(f->GetFID() == OGRNullFID ? index - 1 : static_cast<long long>(f->GetFID()));
+        if (point)
+            ++info.spot_heights;
+        else
+            contour_levels.push_back(v);
+    }
+    if (values.empty())
+        gis_fail("the layer '%s' of %s holds no contour (no %sfeature with a geometry%s)",
+                 layer->GetName(), o.contours.c_str(), o.where.empty() ? "" : "matching --where ",
+                 info.points_left_out > 0 ? " other than points: see --spot-heights" : "");
+
+    // One factor for every level, then the levels made whole with it.
+    std::vector<double> distinct = values;
+    keep_distinct(distinct);
+    double failing = 0;
+    info.z_factor = level_factor(distinct, o.equidistance, o.z_scale, failing);
+    const auto name_of = [&](double v) {
+        const auto k = std::find(values.begin(), values.end(), v) - values.begin();
+        return "feature " + std::to_string(fids[static_cast<std::size_t>(k)]) + " of the layer '" +
+               layer->GetName() + "' of " + o.contours;
+    };
+    if (info.z_factor == 0 && !std::binary_search(distinct.begin(), distinct.end(), failing))
+        refuse_equidistance_factor(o);
+    if (info.z_factor == 0 && o.z_scale > 0)
+        gis_fail("the elevation %.17g of %s is not whole once multiplied by --z-scale %d", failing,
+                 name_of(failing).c_str(), o.z_scale);
+    if (info.z_factor == 0)
+        gis_fail("the elevation %.17g of %s is not a whole number, nor made whole by a power of "
+                 "ten up to %d: relief_forge works on whole altitudes",
+                 failing, name_of(failing).c_str(), kMax_z_factor);
+    std::vector<long long> scaled_levels;
+    burn->ResetReading();
+    std::size_t k = 0;
+    for (const auto& f : *burn) {
+        const double v = values[k] * info.z_factor;
+        if (const char* why = elevation_refusal(v))
+            gis_fail("the elevation %.17g of feature %lld of the layer '%s' of %s%s %s", values[k],
+                     fids[k], layer->GetName(), o.contours.c_str(),
+                     info.z_factor > 1
+                         ? (", multiplied by " + std::to_string(info.z_factor) + ",").c_str()
+                         : "",
+                     why);
+        f->SetField(0, static_cast<int>(std::nearbyint(v)));
+        if (burn->SetFeature(f.get()) != OGRERR_NONE)
+            gis_fail("cannot keep %s: %s", name_of(values[k]).c_str(),
+                     gdal_error("out of memory").c_str());
+        ++k;
+    }
+    for (double v : contour_levels)
+        scaled_levels.push_back(static_cast<long long>(std::nearbyint(v * info.z_factor)));
+    std::sort(scaled_levels.begin(), scaled_levels.end());
+    scaled_levels.erase(std::unique(scaled_levels.begin(), scaled_levels.end()),
+                        scaled_levels.end());
+    info.step = level_step(scaled_levels);
+
+    check_cell_for_crs(o, *burn, to.wkt);
+    choose_vector_grid(o, *burn, to.wkt, s, geo);
+    s.itype = 1;
+    s.val = 4;
+    rasterise_vector_contours(o, *burn, layer->GetName(), s, geo);
+    if (geo.wkt.empty())
+        std::fprintf(stderr,
+                     "relief_forge_gis: warning: %s has no CRS, so neither will the outputs "
+                     "(give one with --crs)\n",
+                     o.contours.c_str());
+}
