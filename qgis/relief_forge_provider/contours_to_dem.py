@@ -70,7 +70,7 @@ class ContoursToDem(QgsProcessingAlgorithm):
             "Grid of vector contours: a cell size, or the grid of a reference raster; an "
             "extent limits it.\n"
             "Equidistance: the interval between contour lines; left empty, relief_forge_gis "
-            "infers it (versions that can).\n"
+            "infers it.\n"
             "Smoothing mesh: 1 for none, else 2 to 33.\n\n"
             "Runs relief_forge_gis build, whose location is set in Processing > Options > "
             "Providers > relief_forge.")

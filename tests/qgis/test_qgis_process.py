@@ -41,10 +41,16 @@ class QgisProcess(unittest.TestCase):
         grid = {"INPUT": self.gpkg, "CELL_SIZE": 25, "EQUIDISTANCE": 10}
         os.makedirs(ws.at("plugin"))
         os.makedirs(ws.at("tool"))
+        # Float32, clipped, on an aligned extent given in QGIS's order, with the
+        # equidistance left to the tool.
+        newer = {"INPUT": self.gpkg, "CELL_SIZE": 25, "EXTENT": "849000,861000,6542000,6551000",
+                 "TAP": "true", "FLOAT": "true", "CLIP": "true", "SMOOTHING": 3,
+                 "OUTPUT": ws.at("plugin/newer.tif")}
         too_coarse = dict(grid, CELL_SIZE=2500, SMOOTHING=5, OUTPUT=ws.at("coarse.tif"))
         cases = {
             "build": (ws, dict(grid, SMOOTHING=5, OUTPUT=ws.at("plugin/dem.tif"),
                                PREVIEW=ws.at("plugin/dem.png"), PREVIEW_CONTOURS="true")),
+            "newer_options": (ws, newer),
             "mesh_out_of_range": (ws, dict(grid, SMOOTHING=40, OUTPUT=ws.at("m.tif"))),
             "tool_error": (ws, too_coarse),
             "tool_not_at_its_setting": (self.nowhere, dict(grid, OUTPUT=ws.at("x.tif"))),
@@ -60,6 +66,10 @@ class QgisProcess(unittest.TestCase):
                                    "--smoothing", "5", "--out", ws.at("tool/dem.tif"),
                                    "--preview", ws.at("tool/dem.png"), "--preview-contours"])
             self.assertEqual(status, 0, err)
+            status, _, err = tool(["build", self.gpkg, "--cell", "25", "--extent", "849000",
+                                   "6542000", "861000", "6551000", "--tap", "--float", "--clip",
+                                   "--smoothing", "3", "--out", ws.at("tool/newer.tif")])
+            self.assertEqual(status, 0, err)
             runs = {name: run.result() for name, run in runs.items()}
 
         status, out = runs["build"]
@@ -68,6 +78,9 @@ class QgisProcess(unittest.TestCase):
         with open(ws.at("plugin/dem.png"), "rb") as a, open(ws.at("tool/dem.png"), "rb") as b:
             self.assertEqual(a.read(), b.read())
         self.assertIn("dilation: pass", out)
+        status, out = runs["newer_options"]
+        self.assertEqual(status, 0, out)
+        assert_same_raster(self, ws.at("plugin/newer.tif"), ws.at("tool/newer.tif"))
 
         expected = {
             "mesh_out_of_range": "SMOOTHING",
