@@ -78,7 +78,7 @@ TEST_P(Levels, GiveADemWithoutHolesAndItsTrueRange)
         write_file(path("g_c4.raw"), le32(c.raster));
         if (c.header) write_file(path("g_c4.txt"), "5\n40\n4\n0\n0\n10\n");
     }
-    std::string in = "maps\ng\n1\n";
+    std::string in = folder + "\ng\n1\n";
     if (!c.header) in += "5\n40\n10\n";
     in += "0\n" + std::to_string(c.equid) + "\n" + std::to_string(c.maille) + "\n";
     const Program_run r = run(in);
@@ -120,7 +120,7 @@ TEST_F(E2e, LevelsWhoseWayBackLeavesTheIntRangeAreRefused)
 {
     write_file(path("g_c4.raw"), le32(two_lines(100, 2147483600, ND)));
     write_file(path("g_c4.txt"), "5\n40\n4\n0\n0\n10\n");
-    const Program_run r = run("maps\ng\n1\n0\n20000\n1\n");
+    const Program_run r = run(folder + "\ng\n1\n0\n20000\n1\n");
     EXPECT_EQ(r.status, 1);
     const std::string message = "\n\n\tThe altitude 2147483600 does not come back within the int "
                                 "range with the equidistance 20000 : the levels must lie between ";
