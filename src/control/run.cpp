@@ -41,6 +41,23 @@ bool comes_back_inside(int v, int equid)
     return static_cast<float>(widest * 0.001953125L * equid) < 2147483648.0f;
 }
 
+// The last value from `from` below INT_MAX at which `holds` is true, by
+// bisection, for a `holds` true at `from` that turns false once for all (at
+// INT_MAX at the latest): the edge of the levels or equidistances that fit.
+template <typename Holds> int last_where(int from, Holds holds)
+{
+    int lo = from;
+    int hi = 2147483647;
+    while (hi - lo > 1) {
+        const int mid = lo + (hi - lo) / 2;
+        if (holds(mid))
+            lo = mid;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
 std::uint16_t** allocate_grid16(const Program_state& s)
 {
     std::uint16_t** grid = usmatrice(s.nb_col, s.nb_lig);
@@ -130,15 +147,7 @@ void check_contours(const Program_state& s, int equid)
     if (!comes_back_inside(extreme, equid)) {
         // The way back hardly depends on the equidistance, so no other one
         // helps: search the largest level that returns.
-        int lo = 0;
-        int hi = 2147483647;
-        while (hi - lo > 1) {
-            const int mid = lo + (hi - lo) / 2;
-            if (comes_back_inside(mid, equid))
-                lo = mid;
-            else
-                hi = mid;
-        }
+        const int lo = last_where(0, [&](int level) { return comes_back_inside(level, equid); });
         fail("\n\n\tThe altitude %d does not come back within the int range with the "
              "equidistance %d : the levels must lie between %d and %d \n",
              extreme, equid, -lo, lo);
@@ -146,15 +155,7 @@ void check_contours(const Program_state& s, int equid)
     if (scales_inside(extreme, equid)) return;
 
     // Scaling shrinks as the equidistance grows: search the smallest that fits.
-    int lo = equid;
-    int hi = 2147483647;
-    while (hi - lo > 1) {
-        const int mid = lo + (hi - lo) / 2;
-        if (scales_inside(extreme, mid))
-            hi = mid;
-        else
-            lo = mid;
-    }
+    const int hi = 1 + last_where(equid, [&](int e) { return !scales_inside(extreme, e); });
     fail("\n\n\tThe altitude %d is too large for the equidistance %d : the smallest equidistance "
          "that fits is %d \n",
          extreme, equid, hi);

@@ -3,10 +3,10 @@ profile with the packaged plugin installed, GIS files made with GDAL, and
 GDAL reads of the rasters to compare."""
 
 import configparser
-import importlib.util
 import os
 import subprocess
 import tempfile
+import types
 
 import numpy
 from osgeo import gdal
@@ -24,9 +24,9 @@ QGIS_UNZIP = "/usr/share/qgis/python/pyplugin_installer/unzip.py"
 
 
 def qgis_unzip(zip_path, folder):
-    spec = importlib.util.spec_from_file_location("qgis_installer_unzip", QGIS_UNZIP)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = types.ModuleType("qgis_installer_unzip")
+    with open(QGIS_UNZIP, encoding="utf-8") as source:
+        exec(compile(source.read(), QGIS_UNZIP, "exec"), module.__dict__)
     module.unzip(zip_path, folder)
 
 
