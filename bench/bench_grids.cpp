@@ -1,6 +1,7 @@
 #include "bench_grids.h"
 
 #include "nrutil.h"
+#include "raster/raster_files.h"
 
 #include <cstdio>
 #include <cstring>
@@ -67,6 +68,20 @@ std::string generate_contours(const std::string& dir, int size, int equid, unsig
     if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error("contour_gen failed");
     return out + "_c4.raw";
+}
+
+bool read_raster_size(const std::string& path, int& nb_lig, int& nb_col)
+{
+    if (path.size() < 4 || path.compare(path.size() - 4, 4, ".raw") != 0) return false;
+    const std::string header = path.substr(0, path.size() - 4) + ".txt";
+    std::FILE* f = std::fopen(header.c_str(), "r");
+    if (!f) return false;
+    Program_state s;
+    const int values = read_input_header(f, s);
+    std::fclose(f);
+    nb_lig = s.nb_lig;
+    nb_col = s.nb_col;
+    return values >= 2 && nb_lig > 0 && nb_col > 0;
 }
 
 void load_contours(Program_state& s, const std::string& path)

@@ -20,6 +20,10 @@ struct Bench_state {
 // generator fails.
 std::string generate_contours(const std::string& dir, int size, int equid, unsigned long seed);
 
+// Reads nb_lig and nb_col from the header beside the raw raster at `path`
+// (NAME_c4.raw: NAME_c4.txt). False when it cannot be read or gives no size.
+bool read_raster_size(const std::string& path, int& nb_lig, int& nb_col);
+
 // Reads the raw 32-bit raster at `path` into itab.
 void load_contours(Program_state& s, const std::string& path);
 

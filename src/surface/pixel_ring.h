@@ -49,3 +49,21 @@ struct Pixel_ring {
         return p;
     }
 };
+
+// A list of pixel indices of fixed capacity, in storage it does not own: the
+// entries that a band of the dilation hands the band beside it.
+struct Pixel_list {
+    std::int32_t* slots = nullptr;
+    std::size_t size = 0;
+    std::size_t capacity = 0;
+
+    void push(std::int32_t p)
+    {
+        assert(size < capacity);
+        slots[size++] = p;
+    }
+
+    void clear() { size = 0; }
+    const std::int32_t* begin() const { return slots; }
+    const std::int32_t* end() const { return slots + size; }
+};

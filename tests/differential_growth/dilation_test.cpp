@@ -24,29 +24,48 @@ void expect_same_pass(const Grid_state& got, const Grid_state& want, const char*
     EXPECT_EQ(first_difference(want.s, got.s.itab1, want.s.itab1), "") << "itab1";
 }
 
-// Runs the reference passes until one inserts nothing, and beside them the
-// passes that carry their work from one pass to the next and the passes that
-// grow from scratch; then one pass more, which must change nothing. Returns
-// the count of each pass.
-std::vector<int> compare_passes(const Random_grid& grid)
+// Bands of 1 to 4 lines on 1 to 3 workers, each layer shared or, under a
+// few entries, grown by one: every way a change crosses a band's border.
+Dilation_settings banded_settings(std::uint64_t draw)
 {
-    Grid_state want(grid.rows), carried(grid.rows), scratch(grid.rows);
-    Dilation_work w;
+    Dilation_settings set;
+    set.threads = 1 + static_cast<int>(draw % 3);
+    set.band_lines = 1 + static_cast<int>(draw / 3 % 4);
+    set.parallel_layer_min = draw / 12 % 2 == 0 ? 0 : 6;
+    return set;
+}
+
+// Runs the reference passes until one inserts nothing, and beside them the
+// passes that carry their work from one pass to the next, the same in
+// narrow bands on several workers (`banded`), and the passes that grow from
+// scratch; then one pass more, which must change nothing. Returns the count
+// of each pass.
+std::vector<int> compare_passes(const Random_grid& grid, const Dilation_settings& banded)
+{
+    Grid_state want(grid.rows), carried(grid.rows), in_bands(grid.rows), scratch(grid.rows);
+    Dilation_work w, wb;
+    wb.settings = banded;
+    const std::string banded_name = "in bands of " + std::to_string(banded.band_lines) +
+                                    " lines on " + std::to_string(banded.threads) + " workers";
     std::vector<int> counts;
     for (bool more = true; more;) {
         reference::gonflette(want.s);
         gonflette(carried.s, w);
+        gonflette(in_bands.s, wb);
         gonflette(scratch.s);
         counts.push_back(want.s.modif);
         SCOPED_TRACE("pass " + std::to_string(counts.size()));
         expect_same_pass(carried, want, "carried work");
+        expect_same_pass(in_bands, want, banded_name.c_str());
         expect_same_pass(scratch, want, "from scratch");
         if (testing::Test::HasFailure()) return counts;
         more = want.s.modif > 0;
     }
     gonflette(carried.s, w);
+    gonflette(in_bands.s, wb);
     SCOPED_TRACE("pass after the last");
     expect_same_pass(carried, want, "carried work");
+    expect_same_pass(in_bands, want, banded_name.c_str());
     return counts;
 }
 
@@ -56,7 +75,7 @@ TEST(DifferentialDilation, PassByPassOnRandomGrids)
     for (std::uint64_t seed = 1; seed <= kGrids; ++seed) {
         const Random_grid grid = random_grid(seed);
         SCOPED_TRACE(grid.name);
-        const std::vector<int> counts = compare_passes(grid);
+        const std::vector<int> counts = compare_passes(grid, banded_settings(seed));
         ASSERT_FALSE(HasFailure());
         const auto tiny =
             std::count_if(counts.begin(), counts.end(), [](int c) { return c > 0 && c <= 3; });
@@ -115,10 +134,12 @@ TEST(DifferentialDilation, DrawnCases)
 {
     for (const Drawn_case& c : kDrawn) {
         SCOPED_TRACE(c.name);
-        for (const Rows& rows : {c.rows, transposed(c.rows)}) {
-            compare_passes({rows, c.name});
-            ASSERT_FALSE(HasFailure());
-        }
+        std::uint64_t draw = 0;
+        for (const Rows& rows : {c.rows, transposed(c.rows)})
+            for (int n = 0; n < 12; ++n) {
+                compare_passes({rows, c.name}, banded_settings(draw++));
+                ASSERT_FALSE(HasFailure());
+            }
     }
 }
 
@@ -137,19 +158,21 @@ TEST(DifferentialDilation, LinesAndColumnsOfScatteredLevels)
         const Random_grid column{transposed(rows), "column of " + std::to_string(length)};
         for (const Random_grid& g : {line, column}) {
             SCOPED_TRACE(g.name);
-            compare_passes(g);
+            compare_passes(g, banded_settings(rng()));
             ASSERT_FALSE(HasFailure());
         }
     }
 }
 
-// The whole loop, console included, on the contour grids of larger terrains.
+// The whole loop, console included, on the contour grids of larger terrains;
+// the last large enough for the dilation's own choice of several workers and
+// bands.
 TEST(DifferentialDilation, WholeLoopWithItsConsoleLines)
 {
     std::mt19937_64 rng(2024);
-    for (int n = 0; n < 6; ++n) {
-        const int nb_lig = 40 + static_cast<int>(rng() % 60);
-        const int nb_col = 40 + static_cast<int>(rng() % 60);
+    for (int n = 0; n < 7; ++n) {
+        const int nb_lig = n < 6 ? 40 + static_cast<int>(rng() % 60) : 300;
+        const int nb_col = n < 6 ? 40 + static_cast<int>(rng() % 60) : 260;
         const Rows rows = contour_rows(rng, nb_lig, nb_col);
         SCOPED_TRACE("terrain " + std::to_string(n) + ", " + std::to_string(nb_lig) + " x " +
                      std::to_string(nb_col));
