@@ -16,6 +16,7 @@
 // order of the full sweep, so every pixel reads the neighbours, with the
 // values, that the full sweep would have read.
 #include "control/program_state.h"
+#include "surface/pixel_ring.h"
 #include "surface/surface.h"
 #include "surface/window.h"
 

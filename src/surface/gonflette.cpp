@@ -6,42 +6,120 @@
 // empty pixels with a line or column neighbour in layer 0, each taking the
 // lowest of those; layer n >= 2 the pixels not reached before with any of
 // their eight neighbours in layers 0 to n - 1, each taking the lowest of
-// those. Here the layers are grown from a frontier instead of full sweeps.
+// those. So a pixel's layer and level are a function of its neighbours alone:
+// its layer is 0 for a level of itab, else one more than its lowest
+// neighbour's, counting a level of itab touched only diagonally as 1 (it
+// reaches the pixel in the second sweep); its level is the lowest of its
+// neighbours of lower layers, of its line and column only in layer 1. The
+// grown grid is the one solution of these equations: the layers are the
+// lengths of the shortest paths from the levels, and each level follows from
+// those of lower layers.
 //
-// From one pass to the next only the pixels just inserted change: they join
-// layer 0. Layers can then only shrink, and a pixel's layer and level depend
-// only on its neighbours of lower layers. So a pass walks the layers in
-// increasing order and recomputes only the neighbours of pixels whose layer
-// or level has just changed; when a pixel comes out unchanged the change
-// stops there. The marks are then recomputed only on and beside the pixels
-// whose level changed, and only there can a mark fall on an empty pixel: an
-// unchanged mark was inserted, if it could be, by the pass before.
+// Such a solution can be reached in any order: a pixel recomputed after the
+// last change of any of its neighbours holds its value. From one pass to the
+// next only the pixels just inserted change, becoming levels of itab; layers
+// only shrink. So a pass recomputes only the neighbours of pixels whose value
+// has just changed, and of those only the ones of higher layers, the only ones
+// that read it; when a pixel comes out unchanged the change stops there.
 //
-// Within a layer the order of the pixels does not matter, since each reads
-// only pixels of lower layers, which no pixel of the layer changes; nor does
-// the order of the marks, each read from the grown grid alone. So the grid is
-// cut into bands of lines, each with its own frontier and its own part of
-// the memory, two of them the size of the last-level cache; workers take the
-// bands of one layer in any order and all finish it before any starts the
-// next. A band writes only its own pixels: a change
-// that reaches a pixel of the band above or below is handed to that band, to
-// be taken in the next layer, or in the marking.
+// The grid is cut into square tiles that fit a core's cache. A worker takes a
+// tile and grows it through all its layers while it lies in cache, in the
+// order of the growth sweeps, so that most pixels are recomputed once. A
+// change that reaches a pixel of another tile is handed to that tile, which
+// takes it up when it is next run; workers run the tiles until none has work
+// left. Each tile's pixels are written only by the worker running it.
+//
+// The marks are then recomputed only on and beside the pixels whose level
+// changed, and only there can a mark fall on an empty pixel: an unchanged
+// mark was inserted, if it could be, by the pass before.
+//
+// A pass with many new levels, the first above all, changes most of the grid:
+// it grows the whole grid afresh instead, in two scans that stream through
+// memory, and marks every pixel on the way.
 #include "control/program_state.h"
 #include "surface/parallel.h"
 #include "surface/surface.h"
-#include "surface/window.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
-#include <barrier>
 #include <cassert>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
-#include <system_error>
 #include <thread>
 #include <vector>
+
+// A tile of lines first_line to end_line - 1 and columns first_col to
+// end_col - 1, and what a pass keeps for it.
+struct Dilation_tile {
+    int first_line = 0;
+    int end_line = 0;
+    int first_col = 0;
+    int end_col = 0;
+    // Between passes the pixels the last pass inserted: the next pass's new
+    // levels.
+    std::vector<std::int32_t> sources;
+    // The pixels whose grown level changed in this pass, while they are few
+    // enough for the marks to be redone around each; beyond, every mark of
+    // the tile is (`rescan`).
+    std::vector<std::int32_t> kept;
+    bool rescan = false;
+    // Pixels handed by the tiles around, and whether the tile waits to run
+    // or runs: both under Dilation_tiles::lock.
+    std::vector<std::int32_t> inbox;
+    bool scheduled = false;
+    int modif = 0;
+
+    std::size_t pixels() const
+    {
+        return static_cast<std::size_t>(end_line - first_line) *
+               static_cast<std::size_t>(end_col - first_col);
+    }
+};
+
+struct Dilation_tiles {
+    // Layer words per line of the grid: a few more than its columns, so that
+    // the lines of a tile do not all fall on the same sets of the caches.
+    std::int32_t stride = 0;
+    // The reciprocal of the stride, to split an index without a division:
+    // the quotient through it is off by at most one.
+    double inverse = 0;
+    int side = 0;
+    int lines = 0; // tiles down the grid
+    int cols = 0;  // tiles across
+    std::vector<Dilation_tile> tile;
+
+    // The tiles waiting to run, and those waiting or running, under `lock`;
+    // `wake` tells an idle worker that one is waiting or that none is left.
+    std::mutex lock;
+    std::condition_variable wake;
+    std::vector<int> ready;
+    std::size_t ready_head = 0;
+    int active = 0;
+
+    std::int32_t index(int i, int j) const { return i * stride + j; }
+
+    void split(std::int32_t p, int& i, int& j) const
+    {
+        i = static_cast<int>(static_cast<double>(p) * inverse);
+        j = static_cast<int>(p - static_cast<std::int64_t>(i) * stride);
+        if (j < 0) {
+            --i;
+            j += stride;
+        } else if (j >= stride) {
+            ++i;
+            j -= stride;
+        }
+    }
+};
+
+Dilation_work::Dilation_work() = default;
+Dilation_work::Dilation_work(Dilation_work&&) noexcept = default;
+Dilation_work& Dilation_work::operator=(Dilation_work&&) noexcept = default;
+Dilation_work::~Dilation_work() = default;
 
 namespace {
 
@@ -55,335 +133,393 @@ constexpr std::uint32_t kLayer_mask = (1u << 29) - 1;
 constexpr std::uint32_t kUnreached = kLayer_mask;
 // Its grown level changed in this pass; the marks around it are still to redo.
 constexpr std::uint32_t kKept = 1u << 29;
-// It waits in the ring for its layer to come, or is a new level of itab.
-constexpr std::uint32_t kPending = 1u << 30;
+// It waits in the queue of the worker running its tile.
+constexpr std::uint32_t kQueued = 1u << 30;
 
-// Bytes of the three grids and the layer words per band: two bands, one per
-// core here, fill the last-level cache. Smaller bands, down to the size of a
-// core's own cache, came out slower: more of their pixels lie on a border.
-constexpr std::int64_t kBand_bytes = 1 << 24;
-// Bands per worker at least, for the workers to share out unequal bands.
-constexpr int kBands_per_worker = 4;
-// A pass with fewer new levels than this runs on one worker.
-constexpr std::size_t kParallel_min_sources = 1 << 12;
+// Tiles of this side hold 16 bytes a pixel of grids and layer words, 64 KB
+// in all: with the tiles around, well within a core's cache, and still few
+// pixels on their borders.
+constexpr int kTile_side = 64;
 
-// Entries one band hands across one border in one pass, per pixel of the
-// border line: each pixel of a band is taken at most once per pass, and has
-// three neighbours in the line across.
-constexpr std::size_t kHanded_per_border_pixel = 3;
+// Layer words beyond the columns of each line: a cache line's worth.
+constexpr int kLine_padding = 16;
 
-struct Pixel {
-    int i;
-    int j;
-};
+// Beyond this share of a tile's pixels changed, one scan of the tile redoes
+// its marks for less than the neighbourhoods.
+constexpr std::size_t kRescan_share = 4;
 
-// Line and column of an index, without a division: the quotient through the
-// reciprocal is off by at most one.
-struct Index_split {
-    int nb_col;
-    double inverse;
-
-    Pixel operator()(std::int32_t p) const
-    {
-        int i = static_cast<int>(static_cast<double>(p) * inverse);
-        int j = static_cast<int>(p - static_cast<std::int64_t>(i) * nb_col);
-        if (j < 0) {
-            --i;
-            j += nb_col;
-        } else if (j >= nb_col) {
-            ++i;
-            j -= nb_col;
-        }
-        return {i, j};
-    }
-};
-
-// What a pass shares among its workers.
+// What a pass shares among its workers. The layer words and grown levels of
+// a tile are read by the workers of the tiles around while its own writes
+// them: all such accesses go through relaxed atomics, plain loads and stores.
 struct Pass {
     Program_state& s;
     Dilation_work& w;
-    Index_split split;
+    Dilation_tiles& t;
 };
 
-std::int32_t index_of(const Program_state& s, int i, int j) { return i * s.nb_col + j; }
-
-// The layer words and the grown levels are read across the borders of the
-// bands while their own band's worker writes them: all such accesses go
-// through relaxed atomics, which cost plain loads and stores.
-std::uint32_t word_of(Dilation_work& w, std::int32_t p)
+std::uint32_t word_at(Pass& c, std::int32_t p)
 {
-    return std::atomic_ref<std::uint32_t>(w.layer[static_cast<std::size_t>(p)])
+    return std::atomic_ref<std::uint32_t>(c.w.layer[static_cast<std::size_t>(p)])
         .load(std::memory_order_relaxed);
 }
 
-void set_word(Dilation_work& w, std::int32_t p, std::uint32_t word)
+void set_word(Pass& c, std::int32_t p, std::uint32_t word)
 {
-    std::atomic_ref<std::uint32_t>(w.layer[static_cast<std::size_t>(p)])
+    std::atomic_ref<std::uint32_t>(c.w.layer[static_cast<std::size_t>(p)])
         .store(word, std::memory_order_relaxed);
 }
 
-int grown_at(const Program_state& s, int i, int j)
+int level_at(int* line, int j)
 {
-    return std::atomic_ref<int>(s.itab2[i][j]).load(std::memory_order_relaxed);
+    return std::atomic_ref<int>(line[j]).load(std::memory_order_relaxed);
 }
 
-void set_grown(Program_state& s, int i, int j, int level)
+void set_level(int* line, int j, int level)
 {
-    std::atomic_ref<int>(s.itab2[i][j]).store(level, std::memory_order_relaxed);
+    std::atomic_ref<int>(line[j]).store(level, std::memory_order_relaxed);
 }
 
-void enqueue(Dilation_work& w, Dilation_band& b, std::int32_t p)
-{
-    set_word(w, p, word_of(w, p) | kPending);
-    b.ring.push(p);
-}
+// The eight neighbours of a pixel, in the window's visiting order: lines
+// i - 1 to i + 1, columns j - 1 to j + 1.
+constexpr int kDk[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+constexpr int kDl[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
+constexpr bool kCross[8] = {false, true, false, true, true, false, true, false};
 
-// A neighbour's position: line i + dk, column j + dl.
-struct Offset {
-    int dk;
-    int dl;
+// The tile a worker runs, and the pixels it queues: its own in a ring of the
+// worker's, processed first in first out, as line and column within the tile;
+// those of the tiles around in one list per tile, handed on when the ring
+// runs dry. A pixel waits in the ring at most once at a time, so the ring
+// never holds more entries than the tile has pixels.
+struct Runner {
+    Pass& c;
+    std::uint32_t* words;
+    int** levels;
+    std::int32_t stride;
+    std::unique_ptr<std::uint32_t[]> ring;
+    std::uint32_t mask = 0;
+    std::uint32_t head = 0;
+    std::uint32_t tail = 0;
+    int n = 0; // the tile run
+    Dilation_tile* tile = nullptr;
+    int first_line = 0, end_line = 0, first_col = 0, end_col = 0;
+    std::vector<std::int32_t> out[9];
+
+    explicit Runner(Pass& pass)
+        : c(pass), words(pass.w.layer.get()), levels(pass.s.itab2), stride(pass.t.stride)
+    {
+        std::uint32_t room = 1;
+        while (room <
+               static_cast<std::uint32_t>(pass.t.side) * static_cast<std::uint32_t>(pass.t.side))
+            room <<= 1;
+        ring = std::make_unique_for_overwrite<std::uint32_t[]>(room);
+        mask = room - 1;
+    }
+
+    void take(int tile_number)
+    {
+        n = tile_number;
+        tile = &c.t.tile[static_cast<std::size_t>(n)];
+        first_line = tile->first_line;
+        end_line = tile->end_line;
+        first_col = tile->first_col;
+        end_col = tile->end_col;
+    }
+
+    bool in_tile(int i, int j) const
+    {
+        return i >= first_line && i < end_line && j >= first_col && j < end_col;
+    }
+
+    bool empty() const { return head == tail; }
+
+    void push(int i, int j)
+    {
+        ring[tail++ & mask] = static_cast<std::uint32_t>(i - first_line) << 16 |
+                              static_cast<std::uint32_t>(j - first_col);
+    }
+
+    void pop(int& i, int& j)
+    {
+        const std::uint32_t e = ring[head++ & mask];
+        i = first_line + static_cast<int>(e >> 16);
+        j = first_col + static_cast<int>(e & 0xffff);
+    }
+
+    // Queues pixel (k, l), index x, of layer word `word`, for recomputing.
+    void queue_pixel(int k, int l, std::int32_t x, std::uint32_t word)
+    {
+        if (in_tile(k, l)) {
+            if (word & kQueued) return;
+            set_word(c, x, word | kQueued);
+            push(k, l);
+            return;
+        }
+        const int dk = k < first_line ? 0 : k < end_line ? 1 : 2;
+        const int dl = l < first_col ? 0 : l < end_col ? 1 : 2;
+        out[dk * 3 + dl].push_back(x);
+    }
 };
 
-// The positions of the window that `keep` retains, in its visiting order.
-template <std::size_t N, typename Keep> constexpr std::array<Offset, N> window_part(Keep keep)
+// Records that the grown level of pixel p of tile t changed in this pass.
+void keep(Dilation_tile& t, std::int32_t p)
 {
-    std::array<Offset, N> part{};
-    std::size_t n = 0;
-    for (const Window_position& pos : kWindow)
-        if (keep(pos)) part[n++] = {pos.dk, pos.dl};
-    return part;
+    if (t.rescan) return;
+    t.kept.push_back(p);
+    if (t.kept.size() > t.pixels() / kRescan_share) t.rescan = true;
 }
 
-constexpr auto kLine_and_column =
-    window_part<4>([](const Window_position& p) { return p.in_cross && (p.dk != 0 || p.dl != 0); });
-constexpr auto kDiagonal = window_part<4>([](const Window_position& p) { return !p.in_cross; });
-constexpr auto kAll_eight =
-    window_part<8>([](const Window_position& p) { return p.dk != 0 || p.dl != 0; });
+// The layer and level that pixel (i, j) takes from its neighbours, whose
+// layer words and levels are given; the layer kUnreached when none is
+// reached.
+struct Grown {
+    std::uint32_t layer;
+    int level;
+};
 
-// Calls f(k, l, x) for every neighbour (k, l) of pixel p = q among `part`
-// that lies inside the grid, x being its index. Most pixels are away from
-// the borders and need no test.
-template <std::size_t N, typename F>
-void for_neighbours(const Program_state& s, Pixel q, std::int32_t p,
-                    const std::array<Offset, N>& part, F&& f)
+inline Grown grow_from(const std::uint32_t (&words)[8], const int (&levels)[8])
 {
-    const bool interior = q.i > 0 && q.j > 0 && q.i + 1 < s.nb_lig && q.j + 1 < s.nb_col;
+    std::uint32_t l[8];
 #pragma GCC unroll 8
-    for (const Offset& o : part) {
-        const int k = q.i + o.dk;
-        const int l = q.j + o.dl;
-        if (!interior && !inside(s, k, l)) continue;
-        f(k, l, p + o.dk * s.nb_col + o.dl);
-    }
-}
-
-// The band across the border that line k, just outside band b, lies in, and
-// the side of that band's boxes b's entries go to.
-struct Across {
-    Dilation_band& band;
-    int side; // 0: b lies above it, 1: below
-};
-
-Across across(Dilation_work& w, const Dilation_band& b, int k)
-{
-    const std::size_t n = static_cast<std::size_t>(&b - w.bands.data());
-    return k < b.first ? Across{w.bands[n - 1], 1} : Across{w.bands[n + 1], 0};
-}
-
-// Queues for layer t + 1 the neighbours among `part` of pixel p = q, of layer
-// t, whose layer or level just changed: only those can change in turn. A
-// neighbour of layer t or lower is final; one already queued waits in layer
-// t + 1 (or in layer t, which it then belongs to). Each pixel thus enters a
-// ring at most once per pass. A neighbour in another band is handed to it,
-// which queues it in its turn if it is still to be queued.
-template <std::size_t N>
-void enqueue_neighbours(Pass& c, Dilation_band& b, Pixel q, std::int32_t p, std::uint32_t t,
-                        const std::array<Offset, N>& part)
-{
-    const bool inner = q.i > b.first && q.i + 1 < b.end;
-    for_neighbours(c.s, q, p, part, [&](int k, int, std::int32_t x) {
-        const std::uint32_t word = word_of(c.w, x);
-        if (inner || (k >= b.first && k < b.end)) {
-            if ((word & kPending) == 0 && (word & kLayer_mask) > t) enqueue(c.w, b, x);
-        } else if ((word & kLayer_mask) > t) {
-            // A layer of t or lower at any moment stays so to the layer's end.
-            const Across a = across(c.w, b, k);
-            a.band.inbox[(t + 1) & 1][a.side].push(x);
-        }
-    });
-}
-
-// Queues the entries the bands above and below handed band b for layer t,
-// unless b has queued them itself or they are final already.
-void take_handed(Dilation_work& w, Dilation_band& b, std::uint32_t t)
-{
-    for (Pixel_list& box : b.inbox[t & 1]) {
-        for (const std::int32_t x : box) {
-            const std::uint32_t word = word_of(w, x);
-            if ((word & kPending) == 0 && (word & kLayer_mask) >= t) enqueue(w, b, x);
-        }
-        box.clear();
-    }
-}
-
-// The level that the growth sweep of layer t (>= 1) gives pixel p = q: the
-// lowest of its neighbours already reached, those along its line and column
-// only for t = 1. Every pixel of a layer below t is final when layer t is
-// grown, and no other counts.
-int grown_level(Pass& c, Pixel q, std::int32_t p, std::uint32_t t)
-{
-    int ico = 0;
-    int alti = kNo_level_yet;
-    // Without branches: which neighbours count follows no pattern to predict.
-    auto count = [&](int k, int l, std::int32_t x) {
-        const bool counted = (word_of(c.w, x) & kLayer_mask) < t;
-        const int alt_prov = grown_at(c.s, k, l);
-        ico += counted;
-        alti = counted && alt_prov < alti ? alt_prov : alti;
-    };
-    if (t == 1)
-        for_neighbours(c.s, q, p, kLine_and_column, count);
-    else
-        for_neighbours(c.s, q, p, kAll_eight, count);
-    // The pixel that queued q is one of them.
-    assert(ico > 0);
-    return alti;
-}
-
-// Records that the grown level of pixel p = q of band b changed: behind the
-// frontier in b's ring, and, on a border line, for the marks of the band
-// across.
-void keep(Pass& c, Dilation_band& b, Pixel q, std::int32_t p)
-{
-    b.ring.slots[b.kept_end] = p;
-    b.kept_end = b.ring.wrap(b.kept_end + 1);
-    ++b.kept;
-    for (const int k : {q.i - 1, q.i + 1}) {
-        if ((k >= b.first && k < b.end) || k < 0 || k >= c.s.nb_lig) continue;
-        across(c.w, b, k).band.remark[k < b.first ? 1 : 0].push(index_of(c.s, k, q.j));
-    }
-}
-
-// Grows pixel p = q of layer t >= 1, its layer word being `word`, when it and
-// its eight neighbours lie inside band b, away from the grid's borders: the
-// work of grown_level and enqueue_neighbours in one reading of the
-// neighbours, whose words then still hold when the queueing uses them, as
-// only b's worker writes them.
-void grow_inner(Pass& c, Dilation_band& b, Pixel q, std::int32_t p, std::uint32_t t,
-                std::uint32_t word)
-{
-    Program_state& s = c.s;
-    Dilation_work& w = c.w;
-    const std::int32_t nc = s.nb_col;
-    const std::int32_t offset[8] = {-nc - 1, -nc, -nc + 1, -1, 1, nc - 1, nc, nc + 1};
-    int* const up = s.itab2[q.i - 1];
-    int* const line = s.itab2[q.i];
-    int* const down = s.itab2[q.i + 1];
-    int* const level_at[8] = {up + q.j - 1,   up + q.j,       up + q.j + 1, line + q.j - 1,
-                              line + q.j + 1, down + q.j - 1, down + q.j,   down + q.j + 1};
-    // The first growth sweep reads the line and column neighbours only.
-    constexpr bool in_cross[8] = {false, true, false, true, true, false, true, false};
-    std::uint32_t words[8];
-    unsigned queued = 0;
+    for (int n = 0; n < 8; ++n) l[n] = words[n] & kLayer_mask;
+    const std::uint32_t cross = std::min(std::min(l[1], l[3]), std::min(l[4], l[6]));
+    const std::uint32_t diagonal = std::min(std::min(l[0], l[2]), std::min(l[5], l[7]));
+    std::uint32_t layer = std::min(cross + 1, diagonal == 0 ? 2u : diagonal + 1);
+    if (layer >= kUnreached) return {kUnreached, kNo_level_yet};
     int alti = kNo_level_yet;
 #pragma GCC unroll 8
     for (int n = 0; n < 8; ++n) {
-        const std::uint32_t wx = word_of(w, p + offset[n]);
-        words[n] = wx;
-        const bool counted = (wx & kLayer_mask) < t && (t > 1 || in_cross[n]);
-        const int alt_prov = std::atomic_ref<int>(*level_at[n]).load(std::memory_order_relaxed);
-        alti = counted && alt_prov < alti ? alt_prov : alti;
-        queued |= static_cast<unsigned>((wx & kPending) == 0 && (wx & kLayer_mask) > t) << n;
+        // Without branches: which neighbours count follows no pattern to predict.
+        const bool counted = l[n] < layer && (layer > 1 || kCross[n]);
+        alti = counted && levels[n] < alti ? levels[n] : alti;
     }
-    const bool level_changed = grown_at(s, q.i, q.j) != alti;
-    if (!level_changed && (word & kLayer_mask) == t) return;
-    set_word(w, p, t | (level_changed ? kKept : 0u));
-    set_grown(s, q.i, q.j, alti);
-    if (level_changed) keep(c, b, q, p);
-    for (int n = 0; n < 8; ++n)
-        if (queued >> n & 1) {
-            set_word(w, p + offset[n], words[n] | kPending);
-            b.ring.push(p + offset[n]);
+    return {layer, alti};
+}
+
+// Recomputes pixel (i, j), index p, of layer word `word` (queued flag
+// cleared), when it and its eight neighbours lie inside the tile, away from
+// its border: no other worker reads or writes any of them, so plain loads and
+// stores serve, and the neighbours' words read for the growth still hold when
+// the queueing uses them.
+void recompute_inner(Runner& r, std::int32_t p, int i, int j, std::uint32_t word)
+{
+    std::uint32_t* const wd = r.words + p;
+    const std::int32_t st = r.stride;
+    const int* const up = r.levels[i - 1] + j;
+    int* const line = r.levels[i] + j;
+    const int* const down = r.levels[i + 1] + j;
+    const std::uint32_t words[8] = {wd[-st - 1], wd[-st],    wd[-st + 1], wd[-1],
+                                    wd[1],       wd[st - 1], wd[st],      wd[st + 1]};
+    const int levels[8] = {up[-1], up[0], up[1], line[-1], line[1], down[-1], down[0], down[1]};
+    const Grown g = grow_from(words, levels);
+    if (g.layer == kUnreached) return;
+    const int before = *line;
+    if (g.layer == (word & kLayer_mask) && g.level == before) return;
+    std::uint32_t flags = word & kKept;
+    if (g.level != before && flags == 0) {
+        flags = kKept;
+        keep(*r.tile, p);
+    }
+    *line = g.level;
+    *wd = g.layer | flags;
+    const std::int32_t offset[8] = {-st - 1, -st, -st + 1, -1, 1, st - 1, st, st + 1};
+#pragma GCC unroll 8
+    for (int n = 0; n < 8; ++n) {
+        const std::uint32_t x = words[n];
+        if ((x & kLayer_mask) > g.layer && (x & kQueued) == 0) {
+            wd[offset[n]] = x | kQueued;
+            r.push(i + kDk[n], j + kDl[n]);
         }
+    }
 }
 
-// How many entries of the frontier ahead of the one grown the memory around
-// is asked for: the walk waits on memory far more than it computes.
-constexpr std::size_t kAhead = 12;
-
-// Asks the caches for the three lines of layer words and of grown levels
-// around pixel p, which the growth will read soon.
-void prefetch_around(const Pass& c, std::int32_t p)
+// Recomputes pixel (i, j), index p, from its neighbours and, when its layer
+// or level changes, queues the neighbours that read it: those of higher
+// layers. On the tile's border, where the workers of the tiles around read
+// and write, through atomics.
+void recompute(Runner& r, int i, int j)
 {
-#if defined(__GNUC__)
-    const Pixel q = c.split(p);
-    const std::uint32_t* words = c.w.layer.data() + p;
-    __builtin_prefetch(words);
-    __builtin_prefetch(c.s.itab2[q.i] + q.j);
-    if (q.i > 0) {
-        __builtin_prefetch(words - c.s.nb_col);
-        __builtin_prefetch(c.s.itab2[q.i - 1] + q.j);
-    }
-    if (q.i + 1 < c.s.nb_lig) {
-        __builtin_prefetch(words + c.s.nb_col);
-        __builtin_prefetch(c.s.itab2[q.i + 1] + q.j);
-    }
-#else
-    (void)c;
-    (void)p;
-#endif
-}
-
-// Grows the pixels of band b queued for layer t, each queued by a neighbour
-// of layer t - 1 that changed (for t = 0, the new levels of itab), so each
-// belongs to layer t unless it already lay lower. A pixel whose layer or level
-// changes passes the change on to its neighbours; the new levels only to
-// those along their line and column, as the first growth sweep reads no
-// other. New levels are all kept, so that they lead the kept pixels. After
-// layer 1, a pixel touching a new level only diagonally is queued for the
-// second growth sweep, as soon as layer 1 is known not to hold it.
-void grow_band_layer(Pass& c, Dilation_band& b, std::uint32_t t)
-{
+    Pass& c = r.c;
     Program_state& s = c.s;
-    Dilation_work& w = c.w;
-    if (t > 0) take_handed(w, b, t);
-    for (std::size_t n = b.ring.size; n > 0; --n) {
-        if (n > kAhead) prefetch_around(c, b.ring.slots[b.ring.wrap(b.ring.head + kAhead)]);
-        const std::int32_t p = b.ring.pop();
-        const std::uint32_t word = word_of(w, p) & ~kPending;
-        set_word(w, p, word);
-        if ((word & kLayer_mask) < t) continue;
-        const Pixel q = c.split(p);
-        if (t > 0 && q.i > b.first && q.i + 1 < b.end && q.j > 0 && q.j + 1 < s.nb_col) {
-            grow_inner(c, b, q, p, t, word);
-            continue;
-        }
-        const int level = t == 0 ? s.itab[q.i][q.j] : grown_level(c, q, p, t);
-        const bool level_changed = t == 0 || grown_at(s, q.i, q.j) != level;
-        if (!level_changed && (word & kLayer_mask) == t) continue;
-
-        set_word(w, p, t | (level_changed ? kKept : 0u));
-        set_grown(s, q.i, q.j, level);
-        if (level_changed) keep(c, b, q, p);
-        if (t == 0)
-            enqueue_neighbours(c, b, q, p, t, kLine_and_column);
-        else
-            enqueue_neighbours(c, b, q, p, t, kAll_eight);
+    const std::int32_t st = r.stride;
+    const std::int32_t p = i * st + j;
+    const std::uint32_t word = word_at(c, p) & ~kQueued;
+    if (i > r.first_line && i + 1 < r.end_line && j > r.first_col && j + 1 < r.end_col) {
+        r.words[p] = word;
+        if ((word & kLayer_mask) != 0) recompute_inner(r, p, i, j, word);
+        return;
     }
-    if (t == 1)
-        for (std::size_t n = 0; n < b.sources; ++n) {
-            const std::int32_t p = b.ring.slots[b.ring.wrap(b.first_slot + n)];
-            enqueue_neighbours(c, b, c.split(p), p, 1, kDiagonal);
-        }
+    set_word(c, p, word);
+    if ((word & kLayer_mask) == 0) return;
+    const int nc = s.nb_col;
+    std::uint32_t words[8];
+    int levels[8];
+    unsigned valid = 0;
+#pragma GCC unroll 8
+    for (int n = 0; n < 8; ++n) {
+        const int k = i + kDk[n];
+        const int l = j + kDl[n];
+        words[n] = kUnreached;
+        levels[n] = kNo_level_yet;
+        if (k < 0 || k >= s.nb_lig || l < 0 || l >= nc) continue;
+        valid |= 1u << n;
+        words[n] = word_at(c, p + kDk[n] * st + kDl[n]);
+        levels[n] = level_at(s.itab2[k], l);
+    }
+    // A pixel queued by a neighbour that reached it is reached.
+    const Grown g = grow_from(words, levels);
+    if (g.layer == kUnreached) return;
+    const int before = level_at(s.itab2[i], j);
+    if (g.layer == (word & kLayer_mask) && g.level == before) return;
+    std::uint32_t flags = word & kKept;
+    if (g.level != before && flags == 0) {
+        flags = kKept;
+        keep(*r.tile, p);
+    }
+    set_level(s.itab2[i], j, g.level);
+    set_word(c, p, g.layer | flags);
+    for (int n = 0; n < 8; ++n)
+        if ((valid >> n & 1) && (words[n] & kLayer_mask) > g.layer)
+            r.queue_pixel(i + kDk[n], j + kDl[n], p + kDk[n] * st + kDl[n], words[n]);
 }
 
-// Entries waiting for layer t, over all bands (those handed twice counted twice).
-std::size_t waiting(const Dilation_work& w, std::uint32_t t)
+// Queues the neighbours of level (i, j) of itab along its line and column
+// (`cross`) or its diagonal ones.
+void queue_around_level(Runner& r, int i, int j, bool cross)
 {
-    std::size_t n = 0;
-    for (const Dilation_band& b : w.bands)
-        n += b.ring.size + b.inbox[t & 1][0].size + b.inbox[t & 1][1].size;
-    return n;
+    Program_state& s = r.c.s;
+    const std::int32_t p = i * r.stride + j;
+    for (int n = 0; n < 8; ++n) {
+        if (kCross[n] != cross) continue;
+        const int k = i + kDk[n];
+        const int l = j + kDl[n];
+        if (k < 0 || k >= s.nb_lig || l < 0 || l >= s.nb_col) continue;
+        const std::int32_t x = p + kDk[n] * r.stride + kDl[n];
+        const std::uint32_t word = word_at(r.c, x);
+        if ((word & kLayer_mask) > 0) r.queue_pixel(k, l, x, word);
+    }
+}
+
+// Recomputes the queued pixels in order until the ring runs dry, or `limit`
+// of them.
+void drain(Runner& r, std::uint32_t limit = UINT32_MAX)
+{
+    for (std::uint32_t done = 0; !r.empty() && done < limit; ++done) {
+        int i, j;
+        r.pop(i, j);
+        recompute(r, i, j);
+    }
+}
+
+// Puts tile n in the list of those waiting to run, unless it waits or runs
+// already. Under Dilation_tiles::lock.
+void schedule(Dilation_tiles& t, int n)
+{
+    Dilation_tile& tile = t.tile[static_cast<std::size_t>(n)];
+    if (tile.scheduled) return;
+    tile.scheduled = true;
+    ++t.active;
+    t.ready.push_back(n);
+    t.wake.notify_one();
+}
+
+// Hands the pixels queued for the tiles around to them.
+void hand_on(Runner& r)
+{
+    Dilation_tiles& t = r.c.t;
+    bool any = false;
+    for (const auto& list : r.out) any = any || !list.empty();
+    if (!any) return;
+    std::lock_guard<std::mutex> hold(t.lock);
+    const int ti = r.n / t.cols;
+    const int tj = r.n % t.cols;
+    for (int d = 0; d < 9; ++d) {
+        std::vector<std::int32_t>& list = r.out[d];
+        if (list.empty()) continue;
+        const int m = (ti + d / 3 - 1) * t.cols + tj + d % 3 - 1;
+        Dilation_tile& other = t.tile[static_cast<std::size_t>(m)];
+        other.inbox.insert(other.inbox.end(), list.begin(), list.end());
+        list.clear();
+        schedule(t, m);
+    }
+}
+
+// Sets the new levels of tile t in the grown grid, before any tile grows, so
+// that every tile reads the levels of the tiles around from the start.
+void set_sources(Program_state& s, Dilation_work& w, Dilation_tile& t)
+{
+    for (const std::int32_t p : t.sources) {
+        int i, j;
+        w.tiles->split(p, i, j);
+        s.itab2[i][j] = s.itab[i][j];
+        w.layer[static_cast<std::size_t>(p)] = 0u | kKept;
+        keep(t, p);
+    }
+}
+
+// Grows tile n from its new levels, in the order of the first sweeps: their
+// line and column neighbours, then their diagonal ones, then on.
+void grow_from_sources(Runner& r)
+{
+    Dilation_tile& t = *r.tile;
+    const auto around = [&](bool cross) {
+        for (const std::int32_t p : t.sources) {
+            int i, j;
+            r.c.t.split(p, i, j);
+            queue_around_level(r, i, j, cross);
+        }
+    };
+    around(true);
+    drain(r, r.tail - r.head);
+    around(false);
+    t.sources.clear();
+}
+
+// Runs tile n until neither its ring nor its inbox holds work.
+void run_tile(Runner& r, int n, std::vector<std::int32_t>& handed)
+{
+    Dilation_tiles& t = r.c.t;
+    r.take(n);
+    if (!r.tile->sources.empty()) grow_from_sources(r);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> hold(t.lock);
+            handed.swap(r.tile->inbox);
+        }
+        for (const std::int32_t x : handed) {
+            int i, j;
+            t.split(x, i, j);
+            r.queue_pixel(i, j, x, word_at(r.c, x));
+        }
+        handed.clear();
+        drain(r);
+        hand_on(r);
+        std::lock_guard<std::mutex> hold(t.lock);
+        if (!r.tile->inbox.empty()) continue;
+        r.tile->scheduled = false;
+        if (--t.active == 0) t.wake.notify_all();
+        return;
+    }
+}
+
+// A worker of the growth: runs waiting tiles until none waits or runs.
+void grow_worker(Pass& c)
+{
+    Runner r(c);
+    std::vector<std::int32_t> handed;
+    Dilation_tiles& t = c.t;
+    std::unique_lock<std::mutex> hold(t.lock);
+    for (;;) {
+        t.wake.wait(hold, [&] { return t.ready_head < t.ready.size() || t.active == 0; });
+        if (t.ready_head == t.ready.size()) return;
+        const int n = t.ready[t.ready_head++];
+        if (t.ready_head == t.ready.size()) {
+            t.ready.clear();
+            t.ready_head = 0;
+        }
+        hold.unlock();
+        run_tile(r, n, handed);
+        hold.lock();
+    }
 }
 
 // Level halfway between two levels, rounded half up through a double; a whole
@@ -395,14 +531,13 @@ int midpoint(int ival2, int alt_prov)
     return static_cast<int>(static_cast<double>(sum) * 0.5 + 0.5);
 }
 
-// The mark of pixel j of `line` in the grown grid, between the lines `up`
-// and `down` (nullptr outside the grid): the midpoint with its strictly higher
-// cross neighbour, the last in visiting order (above, left, right, below)
-// when several are higher, neither the highest nor the lowest; NO_DATA when
-// none is higher.
-int mark_of(const int* up, const int* line, const int* down, int j, int nb_col)
+// The mark of pixel (i, j) in the grown grid: the midpoint with its strictly
+// higher cross neighbour, the last in visiting order (above, left, right,
+// below) when several are higher, neither the highest nor the lowest; NO_DATA
+// when none is higher.
+int mark_of(const Program_state& s, int i, int j)
 {
-    const int ival2 = line[j];
+    const int ival2 = s.itab2[i][j];
     bool higher = false;
     int alt_prov = 0;
     auto count = [&](int c) {
@@ -411,237 +546,460 @@ int mark_of(const int* up, const int* line, const int* down, int j, int nb_col)
             alt_prov = c;
         }
     };
-    if (up) count(up[j]);
-    if (j > 0) count(line[j - 1]);
-    if (j + 1 < nb_col) count(line[j + 1]);
-    if (down) count(down[j]);
+    if (i > 0) count(s.itab2[i - 1][j]);
+    if (j > 0) count(s.itab2[i][j - 1]);
+    if (j + 1 < s.nb_col) count(s.itab2[i][j + 1]);
+    if (i + 1 < s.nb_lig) count(s.itab2[i + 1][j]);
     return higher ? midpoint(ival2, alt_prov) : NO_DATA;
 }
 
-// Lines i - 1, i and i + 1 of a grid; nullptr for those outside.
-struct Three_lines {
-    const int* up;
-    const int* line;
-    const int* down;
-};
-
-Three_lines lines_around(const Program_state& s, int** grid, int i)
+// Writes the mark of (i, j), a pixel of tile t, into itab1, and into itab
+// when it falls on an empty pixel; such a pixel is counted in the tile's
+// modif and kept as a new level for the next pass. A mark equal to NO_DATA
+// cannot be told from no mark and is not inserted.
+void mark_and_insert(Program_state& s, Dilation_tile& t, std::int32_t stride, int i, int j)
 {
-    return {i > 0 ? grid[i - 1] : nullptr, grid[i], i + 1 < s.nb_lig ? grid[i + 1] : nullptr};
-}
-
-// Writes the mark of (i, j) of band b, given the lines of itab2 around it,
-// into itab1, and into itab when it falls on an empty pixel; such a pixel is
-// counted in the band's modif and queued as a new level for the next pass. A
-// mark equal to NO_DATA cannot be told from no mark and is not inserted.
-void mark_and_insert(Program_state& s, Dilation_work& w, Dilation_band& b, const Three_lines& g,
-                     int i, int j)
-{
-    const int mark = mark_of(g.up, g.line, g.down, j, s.nb_col);
+    const int mark = mark_of(s, i, j);
     s.itab1[i][j] = mark;
     if (mark == NO_DATA || s.itab[i][j] != NO_DATA) return;
     s.itab[i][j] = mark;
-    ++b.modif;
-    enqueue(w, b, index_of(s, i, j));
+    ++t.modif;
+    t.sources.push_back(i * stride + j);
 }
 
-void mark_and_insert(Program_state& s, Dilation_work& w, Dilation_band& b, int i, int j)
+// Marks, as mark_and_insert does, pixels j0 to j1 - 1 of line i, all of
+// tile t. Away from the grid's borders the marks are computed in one loop
+// without branches, then the empty pixels among them filled.
+void mark_segment(Program_state& s, Dilation_tile& t, std::int32_t stride, int i, int j0, int j1)
 {
-    mark_and_insert(s, w, b, lines_around(s, s.itab2, i), i, j);
-}
-
-// Marks every pixel of band b, in one scan; cheaper than the neighbourhoods
-// when most levels changed. Leaves in its ring only the pixels inserted.
-void mark_all(Program_state& s, Dilation_work& w, Dilation_band& b)
-{
-    b.ring.head = 0;
-    b.ring.size = 0;
-    for (int i = b.first; i < b.end; ++i) {
-        const Three_lines g = lines_around(s, s.itab2, i);
-        std::uint32_t* words = &w.layer[static_cast<std::size_t>(index_of(s, i, 0))];
-        for (int j = 0; j < s.nb_col; ++j) {
-            words[j] &= ~kKept;
-            mark_and_insert(s, w, b, g, i, j);
-        }
+    const int nc = s.nb_col;
+    const int ja = std::max(j0, 1);
+    const int jb = std::min(j1, nc - 1);
+    if (i == 0 || i + 1 == s.nb_lig || ja >= jb) {
+        for (int j = j0; j < j1; ++j) mark_and_insert(s, t, stride, i, j);
+        return;
     }
-    for (Pixel_list& box : b.remark) box.clear();
+    if (j0 < ja) mark_and_insert(s, t, stride, i, j0);
+    const int* const up = s.itab2[i - 1];
+    const int* const line = s.itab2[i];
+    const int* const down = s.itab2[i + 1];
+    int* const marks = s.itab1[i];
+    for (int j = ja; j < jb; ++j) {
+        const int v = line[j];
+        const int a = up[j];
+        const int b = line[j - 1];
+        const int c = line[j + 1];
+        const int d = down[j];
+        // The last strictly higher one in visiting order: above, left, right, below.
+        const int alt = d > v ? d : c > v ? c : b > v ? b : a;
+        const bool higher = (a > v) | (b > v) | (c > v) | (d > v);
+        const int sum = static_cast<int>(static_cast<unsigned>(alt) + static_cast<unsigned>(v));
+        const int mid = static_cast<int>(static_cast<double>(sum) * 0.5 + 0.5);
+        marks[j] = higher ? mid : NO_DATA;
+    }
+    int* const levels = s.itab[i];
+    for (int j = ja; j < jb; ++j) {
+        if (marks[j] == NO_DATA || levels[j] != NO_DATA) continue;
+        levels[j] = marks[j];
+        ++t.modif;
+        t.sources.push_back(i * stride + j);
+    }
+    if (jb < j1) mark_and_insert(s, t, stride, i, jb);
 }
 
-// Marks again each of the pixels of band b whose level changed, and its cross
-// neighbours in the band, whose marks read its level; then the pixels that
-// the bands across its borders found beside such pixels of theirs. A
-// neighbour that is itself still to be taken is left for its turn, so that no
-// pixel is both waiting there and queued as inserted: the ring then holds at
-// most one entry per pixel. Leaves in the ring only the pixels inserted.
-void mark_around(Pass& c, Dilation_band& b)
+// Marks every pixel of tile t.
+void mark_whole(Program_state& s, Dilation_tile& t, std::int32_t stride)
+{
+    for (int i = t.first_line; i < t.end_line; ++i)
+        mark_segment(s, t, stride, i, t.first_col, t.end_col);
+}
+
+bool kept(const Dilation_work& w, std::int32_t p)
+{
+    return (w.layer[static_cast<std::size_t>(p)] & kKept) != 0;
+}
+
+// Whether tile n (inside the grid of tiles or not) has pixels whose level
+// changed.
+bool changed(const Dilation_tiles& t, int ti, int tj)
+{
+    if (ti < 0 || ti >= t.lines || tj < 0 || tj >= t.cols) return false;
+    const Dilation_tile& tile = t.tile[static_cast<std::size_t>(ti * t.cols + tj)];
+    return tile.rescan || !tile.kept.empty();
+}
+
+// Redoes the marks of tile n that read a level that changed: on and beside
+// its own pixels whose level changed, and on its borders beside those of the
+// tiles around.
+void mark_tile(Pass& c, int n)
 {
     Program_state& s = c.s;
-    Dilation_work& w = c.w;
-    b.ring.head = b.first_slot;
-    b.ring.size = b.kept;
-    for (std::size_t n = b.kept; n > 0; --n) {
-        const std::int32_t p = b.ring.pop();
-        w.layer[static_cast<std::size_t>(p)] &= ~kKept;
-        const Pixel q = c.split(p);
-        mark_and_insert(s, w, b, q.i, q.j);
-        for_neighbours(s, q, p, kLine_and_column, [&](int k, int l, std::int32_t x) {
-            if (k >= b.first && k < b.end && (w.layer[static_cast<std::size_t>(x)] & kKept) == 0)
-                mark_and_insert(s, w, b, k, l);
-        });
+    Dilation_tiles& t = c.t;
+    Dilation_tile& tile = t.tile[static_cast<std::size_t>(n)];
+    const int ti = n / t.cols;
+    const int tj = n % t.cols;
+    tile.modif = 0;
+    const std::int32_t st = t.stride;
+    if (tile.rescan) {
+        mark_whole(s, tile, st);
+        return;
     }
-    for (Pixel_list& box : b.remark) {
-        for (const std::int32_t x : box) {
-            const Pixel q = c.split(x);
-            mark_and_insert(s, w, b, q.i, q.j);
-        }
-        box.clear();
-    }
-}
-
-// Cuts the grid into bands and gives each its ring and boxes.
-void make_bands(const Program_state& s, Dilation_work& w)
-{
-    const std::int64_t line_bytes = 16 * static_cast<std::int64_t>(s.nb_col);
-    const int workers = worker_count(static_cast<std::int64_t>(s.nb_lig) * s.nb_col);
-    const std::int64_t shared = (s.nb_lig + kBands_per_worker * workers - 1) /
-                                (static_cast<std::int64_t>(kBands_per_worker) * workers);
-    const int lines = w.settings.band_lines > 0
-                          ? w.settings.band_lines
-                          : static_cast<int>(std::clamp<std::int64_t>(
-                                std::min(kBand_bytes / line_bytes, shared), 8, 1 << 20));
-    w.band_lines = std::min(lines, s.nb_lig);
-    const int count = (s.nb_lig + w.band_lines - 1) / w.band_lines;
-    w.bands.clear();
-    w.bands.resize(static_cast<std::size_t>(count));
-    const std::size_t handed = kHanded_per_border_pixel * static_cast<std::size_t>(s.nb_col);
-    const std::size_t per_border = 2 * handed + static_cast<std::size_t>(s.nb_col);
-    // Two lists for each border, one on either side.
-    w.lists = std::make_unique_for_overwrite<std::int32_t[]>(per_border * 2 *
-                                                             static_cast<std::size_t>(count - 1));
-    std::int32_t* next = w.lists.get();
-    const auto give = [&](Pixel_list& list, std::size_t capacity) {
-        list.slots = next;
-        list.capacity = capacity;
-        next += capacity;
+    const auto inside_tile = [&](int k, int l) {
+        return k >= tile.first_line && k < tile.end_line && l >= tile.first_col && l < tile.end_col;
     };
-    for (int n = 0; n < count; ++n) {
-        Dilation_band& b = w.bands[static_cast<std::size_t>(n)];
-        b.first = n * w.band_lines;
-        b.end = std::min(b.first + w.band_lines, s.nb_lig);
-        b.ring.reset(static_cast<std::size_t>(b.end - b.first) *
-                     static_cast<std::size_t>(s.nb_col));
-        for (int side = 0; side < 2; ++side) {
-            if (side == 0 ? n == 0 : n + 1 == count) continue;
-            for (auto& parity : b.inbox) give(parity[side], handed);
-            give(b.remark[side], static_cast<std::size_t>(s.nb_col));
+    for (const std::int32_t p : tile.kept) {
+        int i, j;
+        t.split(p, i, j);
+        mark_and_insert(s, tile, st, i, j);
+        for (int m = 0; m < 8; ++m) {
+            if (!kCross[m]) continue;
+            const int k = i + kDk[m];
+            const int l = j + kDl[m];
+            if (inside_tile(k, l) && !kept(c.w, k * st + l)) mark_and_insert(s, tile, st, k, l);
         }
     }
+    // The border lines and columns beside a tile whose levels changed.
+    const auto border = [&](int i0, int j0, int di, int dj, int count, int ok, int ol) {
+        for (int m = 0; m < count; ++m) {
+            const int i = i0 + m * di;
+            const int j = j0 + m * dj;
+            if (kept(c.w, (i + ok) * st + j + ol) && !kept(c.w, i * st + j))
+                mark_and_insert(s, tile, st, i, j);
+        }
+    };
+    const int h = tile.end_line - tile.first_line;
+    const int wd = tile.end_col - tile.first_col;
+    if (changed(t, ti - 1, tj)) border(tile.first_line, tile.first_col, 0, 1, wd, -1, 0);
+    if (changed(t, ti + 1, tj)) border(tile.end_line - 1, tile.first_col, 0, 1, wd, 1, 0);
+    if (changed(t, ti, tj - 1)) border(tile.first_line, tile.first_col, 1, 0, h, 0, -1);
+    if (changed(t, ti, tj + 1)) border(tile.first_line, tile.end_col - 1, 1, 0, h, 0, 1);
 }
 
-// Fills band b for the first pass: nothing reached yet, no mark, and every
-// level of itab waiting as new.
-void start_band(Program_state& s, Dilation_work& w, Dilation_band& b)
+// Clears the marks of change of tile n, for the next pass.
+void clear_kept(Pass& c, Dilation_tile& tile)
 {
-    for (int i = b.first; i < b.end; ++i)
-        for (int j = 0; j < s.nb_col; ++j) {
+    if (tile.rescan) {
+        for (int i = tile.first_line; i < tile.end_line; ++i) {
+            std::uint32_t* words = &c.w.layer[static_cast<std::size_t>(c.t.index(i, 0))];
+            for (int j = tile.first_col; j < tile.end_col; ++j) words[j] &= ~kKept;
+        }
+    } else {
+        for (const std::int32_t p : tile.kept) c.w.layer[static_cast<std::size_t>(p)] &= ~kKept;
+    }
+    tile.kept.clear();
+    tile.rescan = false;
+}
+
+// Runs body(n) for every tile n, the tiles shared out among the workers.
+template <typename Body> void for_tiles(Dilation_tiles& t, int workers, Body&& body)
+{
+    std::atomic<int> next{0};
+    const int count = static_cast<int>(t.tile.size());
+    run_workers(workers, [&](int) {
+        for (int n = next.fetch_add(1, std::memory_order_relaxed); n < count;
+             n = next.fetch_add(1, std::memory_order_relaxed))
+            body(n);
+    });
+}
+
+// Cuts the grid into tiles.
+void make_tiles(const Program_state& s, Dilation_work& w)
+{
+    auto t = std::make_unique<Dilation_tiles>();
+    const std::int64_t padded = static_cast<std::int64_t>(s.nb_col) + kLine_padding;
+    t->stride = padded * s.nb_lig <= INT32_MAX ? static_cast<std::int32_t>(padded) : s.nb_col;
+    t->inverse = 1.0 / t->stride;
+    t->side = w.settings.tile_side > 0 ? w.settings.tile_side : kTile_side;
+    t->lines = (s.nb_lig + t->side - 1) / t->side;
+    t->cols = (s.nb_col + t->side - 1) / t->side;
+    t->tile.resize(static_cast<std::size_t>(t->lines) * static_cast<std::size_t>(t->cols));
+    for (int n = 0; n < static_cast<int>(t->tile.size()); ++n) {
+        Dilation_tile& tile = t->tile[static_cast<std::size_t>(n)];
+        tile.first_line = n / t->cols * t->side;
+        tile.end_line = std::min(tile.first_line + t->side, s.nb_lig);
+        tile.first_col = n % t->cols * t->side;
+        tile.end_col = std::min(tile.first_col + t->side, s.nb_col);
+    }
+    w.tiles = std::move(t);
+}
+
+// Fills tile n for the first pass: nothing reached yet, no mark, and every
+// level of itab waiting as new.
+void start_tile(Program_state& s, Dilation_work& w, Dilation_tile& tile)
+{
+    for (int i = tile.first_line; i < tile.end_line; ++i) {
+        std::uint32_t* words = &w.layer[static_cast<std::size_t>(w.tiles->index(i, 0))];
+        for (int j = tile.first_col; j < tile.end_col; ++j) {
+            words[j] = kUnreached;
             s.itab2[i][j] = NO_DATA;
             s.itab1[i][j] = NO_DATA;
-            if (s.itab[i][j] != NO_DATA) enqueue(w, b, index_of(s, i, j));
+            if (s.itab[i][j] != NO_DATA) tile.sources.push_back(w.tiles->index(i, j));
         }
+    }
 }
 
-// The steps of a pass that its workers take in step: the first pass's
-// filling, the layers of the growth, the marks. Between steps every worker
-// waits for all the others; the one that finishes a step last decides the
-// next, and takes on its own the layers too small to share.
-struct Steps {
-    enum class Kind { start, grow, mark, done };
+// A pass with more new levels than one pixel in this many grows the whole
+// grid afresh by scans, which cost less than the frontier beyond.
+constexpr long long kScan_share = 32;
+
+// Whether (layer la, level va) comes before (lb, vb): the nearer first, then
+// the lower.
+bool precedes(std::uint32_t la, int va, std::uint32_t lb, int vb)
+{
+    return la < lb || (la == lb && va < vb);
+}
+
+// The growth afresh in two scans of the grid: down it, each pixel taking the
+// first sweeps' value (a level of itab in layer 0; beside one along its line
+// or column, layer 1 and the lowest of those) or else the best that its
+// neighbours above and on its left offer; then up it, the best of that and
+// what its neighbours below and on its right offer, and the marks of the
+// line below, whose levels are then final. Every pixel's nearest pixels of
+// layer 1 or below are reached by a shortest path that goes first one way
+// then the other, so the two scans find them all.
+//
+// Two workers share each line, the left part and the right, at a border that
+// falls between tiles; on the way down the left one runs a line ahead, on the
+// way up the right one. Each waits only for the pixels of the other it reads.
+struct Scans {
     Pass& c;
-    std::size_t layer_min;
-    Kind kind;
-    std::uint32_t t = 0;
-    std::atomic<std::size_t> next_band{0};
-
-    // The step that follows the one just finished.
-    void advance() noexcept
-    {
-        next_band.store(0, std::memory_order_relaxed);
-        if (kind == Kind::start) {
-            kind = Kind::grow;
-            t = 0;
-            for (Dilation_band& b : c.w.bands) {
-                b.first_slot = b.kept_end = b.ring.head;
-                b.sources = b.ring.size;
-                b.kept = 0;
-            }
-            return;
-        }
-        if (kind == Kind::grow) {
-            ++t;
-            while (waiting(c.w, t) > 0 && waiting(c.w, t) < layer_min) {
-                for (Dilation_band& b : c.w.bands) grow_band_layer(c, b, t);
-                ++t;
-            }
-            if (waiting(c.w, t) > 0) return;
-            kind = Kind::mark;
-            return;
-        }
-        kind = Kind::done;
-    }
-
-    // This worker's share of the current step: the bands it takes.
-    void work() noexcept
-    {
-        const std::size_t count = c.w.bands.size();
-        for (std::size_t n = next_band.fetch_add(1, std::memory_order_relaxed); n < count;
-             n = next_band.fetch_add(1, std::memory_order_relaxed)) {
-            Dilation_band& b = c.w.bands[n];
-            switch (kind) {
-            case Kind::start:
-                start_band(c.s, c.w, b);
-                break;
-            case Kind::grow:
-                grow_band_layer(c, b, t);
-                break;
-            case Kind::mark:
-                b.modif = 0;
-                // Beyond an eighth of the band, one scan costs less than the
-                // neighbourhoods.
-                if (b.kept > b.ring.capacity / 8)
-                    mark_all(c.s, c.w, b);
-                else
-                    mark_around(c, b);
-                break;
-            case Kind::done:
-                break;
-            }
-        }
-    }
+    int split; // first column of the right part; nb_col when one worker scans
+    // Lines each part has finished, and lines whose pixel on the border each
+    // has set, counted from the scan's first line.
+    std::atomic<int> finished[2];
+    std::atomic<int> bordered[2];
 };
 
-// Runs the steps of a pass on `workers` workers, the calling thread one of
-// them; a worker whose thread cannot be started is left out.
-void run_steps(Steps& steps, int workers)
+// Waits until `count` reaches `target`.
+void wait_for(const std::atomic<int>& count, int target)
 {
-    std::barrier step_end(workers, [&steps]() noexcept { steps.advance(); });
-    const auto worker = [&]() noexcept {
-        while (steps.kind != Steps::Kind::done) {
-            steps.work();
-            step_end.arrive_and_wait();
+    for (int spins = 0; count.load(std::memory_order_acquire) < target; ++spins) {
+        if (spins < 4096) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        } else {
+            std::this_thread::yield();
         }
-    };
-    std::vector<std::thread> threads;
-    int started = 1;
-    try {
-        threads.reserve(static_cast<std::size_t>(workers - 1));
-        for (; started < workers; ++started) threads.emplace_back(worker);
-    } catch (const std::system_error&) {
-    } catch (const std::bad_alloc&) {
     }
-    // Those left out count neither in this step nor in the ones to come.
-    for (int n = started; n < workers; ++n) step_end.arrive_and_drop();
-    worker();
-    for (std::thread& th : threads) th.join();
+}
+
+// What a pixel of layer l and level v offers its neighbours in a scan,
+// through `offer`: a pixel not reached offers nothing (kUnreached).
+struct Offered {
+    std::uint32_t layer;
+    int level;
+};
+
+inline Offered offered(std::uint32_t l, int v)
+{
+    if (l == kUnreached) return {kUnreached, NO_DATA};
+    return {(l == 0 ? 1 : l) + 1, l == 0 ? std::min(v, kNo_level_yet) : v};
+}
+
+inline void take_best(std::uint32_t l, int v, std::uint32_t& bl, int& bv)
+{
+    if (precedes(l, v, bl, bv)) {
+        bl = l;
+        bv = v;
+    }
+}
+
+// Line i, columns j0 to j1 - 1, on the way down: first what does not depend
+// on the line itself (the first sweeps' values, the offers of the line
+// above) into `best`, then from left to right the offer of the pixel on the
+// left. `ready` waits for the pixel on the left of j0.
+template <typename Ready>
+void down_line(Program_state& s, Dilation_work& w, int i, int j0, int j1, Scans& sc, int part,
+               Offered* best, Ready&& ready)
+{
+    const int nc = s.nb_col;
+    std::uint32_t* const wl = &w.layer[static_cast<std::size_t>(w.tiles->index(i, 0))];
+    const std::uint32_t* const wu = i > 0 ? wl - w.tiles->stride : nullptr;
+    int* const gl = s.itab2[i];
+    const int* const gu = i > 0 ? s.itab2[i - 1] : nullptr;
+    const int* const up = i > 0 ? s.itab[i - 1] : nullptr;
+    const int* const line = s.itab[i];
+    const int* const down = i + 1 < s.nb_lig ? s.itab[i + 1] : nullptr;
+    for (int j = j0; j < j1; ++j) {
+        std::uint32_t bl = kUnreached;
+        int bv = NO_DATA;
+        if (line[j] != NO_DATA) {
+            bl = 0;
+            bv = line[j];
+        } else {
+            int alti = kNo_level_yet;
+            bool reached = false;
+            const auto count = [&](int v) {
+                if (v == NO_DATA) return;
+                reached = true;
+                alti = v < alti ? v : alti;
+            };
+            if (up) count(up[j]);
+            if (j > 0) count(line[j - 1]);
+            if (j + 1 < nc) count(line[j + 1]);
+            if (down) count(down[j]);
+            if (reached) {
+                bl = 1;
+                bv = alti;
+            } else if (wu) {
+                Offered o;
+                if (j > 0) {
+                    o = offered(wu[j - 1], gu[j - 1]);
+                    take_best(o.layer, o.level, bl, bv);
+                }
+                o = offered(wu[j], gu[j]);
+                take_best(o.layer, o.level, bl, bv);
+                if (j + 1 < nc) {
+                    o = offered(wu[j + 1], gu[j + 1]);
+                    take_best(o.layer, o.level, bl, bv);
+                }
+            }
+        }
+        best[j] = {bl, bv};
+    }
+    ready();
+    Offered left = j0 > 0 ? offered(wl[j0 - 1], gl[j0 - 1]) : Offered{kUnreached, NO_DATA};
+    for (int j = j0; j < j1; ++j) {
+        std::uint32_t bl = best[j].layer;
+        int bv = best[j].level;
+        if (bl > 1) take_best(left.layer, left.level, bl, bv);
+        wl[j] = bl;
+        gl[j] = bv;
+        left = offered(bl, bv);
+        if (j == j0) sc.bordered[part].store(i + 1, std::memory_order_release);
+    }
+}
+
+// Line i, columns j1 - 1 down to j0, on the way up: first the offers of the
+// line below into `best`, then from right to left the offer of the pixel on
+// the right. `ready` waits for the pixel on the right of j1 - 1.
+template <typename Ready>
+void up_line(Program_state& s, Dilation_work& w, int i, int j0, int j1, Scans& sc, int part,
+             Offered* best, Ready&& ready)
+{
+    const int nc = s.nb_col;
+    std::uint32_t* const wl = &w.layer[static_cast<std::size_t>(w.tiles->index(i, 0))];
+    const std::uint32_t* const wd = i + 1 < s.nb_lig ? wl + w.tiles->stride : nullptr;
+    int* const gl = s.itab2[i];
+    const int* const gd = i + 1 < s.nb_lig ? s.itab2[i + 1] : nullptr;
+    for (int j = j0; j < j1; ++j) {
+        std::uint32_t bl = wl[j];
+        int bv = gl[j];
+        // The first sweeps' pixels are final; every offer is of layer 2 or more.
+        if (wd && bl > 1) {
+            Offered o;
+            if (j > 0) {
+                o = offered(wd[j - 1], gd[j - 1]);
+                take_best(o.layer, o.level, bl, bv);
+            }
+            o = offered(wd[j], gd[j]);
+            take_best(o.layer, o.level, bl, bv);
+            if (j + 1 < nc) {
+                o = offered(wd[j + 1], gd[j + 1]);
+                take_best(o.layer, o.level, bl, bv);
+            }
+        }
+        best[j] = {bl, bv};
+    }
+    ready();
+    Offered right = j1 < nc ? offered(wl[j1], gl[j1]) : Offered{kUnreached, NO_DATA};
+    for (int j = j1 - 1; j >= j0; --j) {
+        std::uint32_t bl = best[j].layer;
+        int bv = best[j].level;
+        if (bl > 1) take_best(right.layer, right.level, bl, bv);
+        wl[j] = bl;
+        gl[j] = bv;
+        right = offered(bl, bv);
+        if (j == j1 - 1) sc.bordered[part].store(s.nb_lig - i, std::memory_order_release);
+    }
+}
+
+// Marks pixels j0 to j1 - 1 of line i, tile by tile.
+void mark_line(Pass& c, int i, int j0, int j1)
+{
+    Dilation_tiles& t = c.t;
+    for (int j = j0; j < j1;) {
+        Dilation_tile& tile = t.tile[static_cast<std::size_t>(i / t.side * t.cols + j / t.side)];
+        const int end = std::min(j1, tile.end_col);
+        mark_segment(c.s, tile, t.stride, i, j, end);
+        j = end;
+    }
+}
+
+// The way down for one part: 0 the left (columns 0 to split - 1), 1 the
+// right.
+void scan_part_down(Scans& sc, int part)
+{
+    Program_state& s = sc.c.s;
+    Dilation_work& w = sc.c.w;
+    const bool shared = sc.split < s.nb_col;
+    const int j0 = part == 0 ? 0 : sc.split;
+    const int j1 = part == 0 ? sc.split : s.nb_col;
+    std::vector<Offered> best(static_cast<std::size_t>(s.nb_col));
+    for (int i = 0; i < s.nb_lig; ++i) {
+        // The left part reads the right one's first pixel of the line above,
+        // the right part the left one's last pixel of the line.
+        if (shared && part == 0 && i > 0) wait_for(sc.bordered[1], i);
+        if (shared && part == 1 && i > 0) wait_for(sc.finished[0], i);
+        down_line(s, w, i, j0, j1, sc, part, best.data(), [&] {
+            if (shared && part == 1) wait_for(sc.finished[0], i + 1);
+        });
+        sc.finished[part].store(i + 1, std::memory_order_release);
+    }
+}
+
+// The way up for one part, with the marks.
+void scan_part_up(Scans& sc, int part)
+{
+    Program_state& s = sc.c.s;
+    Dilation_work& w = sc.c.w;
+    const bool shared = sc.split < s.nb_col;
+    const int j0 = part == 0 ? 0 : sc.split;
+    const int j1 = part == 0 ? sc.split : s.nb_col;
+    std::vector<Offered> best(static_cast<std::size_t>(s.nb_col));
+    for (int n = 0; n < s.nb_lig; ++n) {
+        const int i = s.nb_lig - 1 - n;
+        // The right part reads the left one's first pixel of the line below,
+        // the left part the right one's last pixel of the line.
+        if (shared && part == 1 && n > 0) wait_for(sc.bordered[0], n);
+        if (shared && part == 0 && n > 0) wait_for(sc.finished[1], n);
+        up_line(s, w, i, j0, j1, sc, part, best.data(), [&] {
+            if (shared && part == 0) wait_for(sc.finished[1], n + 1);
+        });
+        sc.finished[part].store(n + 1, std::memory_order_release);
+        if (i + 1 < s.nb_lig) mark_line(sc.c, i + 1, j0, j1);
+    }
+    // The first line's marks read the other part's pixel beside the border.
+    if (shared) {
+        if (part == 1)
+            wait_for(sc.bordered[0], s.nb_lig);
+        else
+            wait_for(sc.finished[1], s.nb_lig);
+    }
+    mark_line(sc.c, 0, j0, j1);
+}
+
+// Grows the whole grid afresh from the levels of itab, and marks every pixel.
+void grow_by_scans(Pass& c, int workers)
+{
+    Dilation_tiles& t = c.t;
+    for (Dilation_tile& tile : t.tile) {
+        tile.sources.clear();
+        tile.modif = 0;
+    }
+    const int nc = c.s.nb_col;
+    int split = nc;
+    if (workers > 1 && t.cols > 1) split = std::min(t.cols / 2, t.cols - 1) * t.side;
+    if (split <= 0) split = nc;
+    Scans sc{c, split, {0, 0}, {0, 0}};
+    const int parts = split < nc ? 2 : 1;
+    run_workers(parts, [&](int part) { scan_part_down(sc, part); });
+    sc.finished[0].store(0);
+    sc.finished[1].store(0);
+    sc.bordered[0].store(0);
+    sc.bordered[1].store(0);
+    run_workers(parts, [&](int part) { scan_part_up(sc, part); });
 }
 
 } // namespace
@@ -654,33 +1012,59 @@ void run_steps(Steps& steps, int workers)
 void gonflette(Program_state& s, Dilation_work& w)
 {
     const long long pixels = static_cast<long long>(s.nb_lig) * s.nb_col;
+    const int workers = w.settings.threads > 0 ? w.settings.threads : worker_count(pixels);
     const bool first = !w.started;
     if (first) {
         static_assert(kGrid_side_max < static_cast<int>(kUnreached) &&
                       kGrid_pixels_max <= INT32_MAX);
         if (pixels > kGrid_pixels_max || s.nb_lig > kGrid_side_max || s.nb_col > kGrid_side_max)
             throw std::length_error("the dilation cannot index a grid of this size");
-        w.layer.assign(static_cast<std::size_t>(pixels), kUnreached);
-        make_bands(s, w);
+        make_tiles(s, w);
+        // Left unset: the first pass sets every word, by scans or in start_tile.
+        w.layer = std::make_unique_for_overwrite<std::uint32_t[]>(
+            static_cast<std::size_t>(w.tiles->stride) * static_cast<std::size_t>(s.nb_lig));
+        if (w.settings.scans == Dilation_scans::never) {
+            Pass c{s, w, *w.tiles};
+            for_tiles(c.t, workers,
+                      [&](int n) { start_tile(s, w, c.t.tile[static_cast<std::size_t>(n)]); });
+        }
         w.started = true;
     }
-    Pass c{s, w, {s.nb_col, 1.0 / s.nb_col}};
-    const Dilation_settings& set = w.settings;
-    std::size_t sources = 0;
-    for (const Dilation_band& b : w.bands) sources += b.ring.size;
-    int workers = set.threads > 0 ? set.threads : worker_count(pixels);
-    if (set.threads <= 0 && !first && sources < kParallel_min_sources) workers = 1;
-    workers = std::max(1, std::min(workers, static_cast<int>(w.bands.size())));
-
-    Steps steps{c, set.parallel_layer_min, first ? Steps::Kind::start : Steps::Kind::grow};
-    if (!first) {
-        steps.kind = Steps::Kind::start;
-        steps.advance();
+    Pass c{s, w, *w.tiles};
+    Dilation_tiles& t = c.t;
+    long long sources = 0;
+    for (const Dilation_tile& tile : t.tile) sources += static_cast<long long>(tile.sources.size());
+    const bool scans = w.settings.scans == Dilation_scans::automatic
+                           ? first || sources * kScan_share > pixels
+                           : w.settings.scans == Dilation_scans::always;
+    if (scans) {
+        grow_by_scans(c, workers);
+        s.modif = 0;
+        for (const Dilation_tile& tile : t.tile) s.modif += tile.modif;
+        s.nb_pix_mod = 0;
+        return;
     }
-    run_steps(steps, workers);
+    t.ready.clear();
+    t.ready_head = 0;
+    t.active = 0;
+    for_tiles(t, workers, [&](int n) { set_sources(s, w, t.tile[static_cast<std::size_t>(n)]); });
+    for (int n = 0; n < static_cast<int>(t.tile.size()); ++n)
+        if (!t.tile[static_cast<std::size_t>(n)].sources.empty()) schedule(t, n);
+    if (t.active > 0) run_workers(std::min(workers, t.active), [&](int) { grow_worker(c); });
+
+    for_tiles(t, workers, [&](int n) {
+        const int ti = n / t.cols;
+        const int tj = n % t.cols;
+        if (changed(t, ti, tj) || changed(t, ti - 1, tj) || changed(t, ti + 1, tj) ||
+            changed(t, ti, tj - 1) || changed(t, ti, tj + 1))
+            mark_tile(c, n);
+        else
+            t.tile[static_cast<std::size_t>(n)].modif = 0;
+    });
+    for_tiles(t, workers, [&](int n) { clear_kept(c, t.tile[static_cast<std::size_t>(n)]); });
 
     s.modif = 0;
-    for (const Dilation_band& b : w.bands) s.modif += b.modif;
+    for (const Dilation_tile& tile : t.tile) s.modif += tile.modif;
     s.nb_pix_mod = 0;
 }
 

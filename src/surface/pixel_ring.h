@@ -1,7 +1,7 @@
 // A first-in first-out queue of pixel indices (line * nb_col + column) in a
-// buffer of fixed capacity that wraps around: the frontier lists of the
-// dilation and of the gap filling, which never hold more distinct pixels than
-// the grid has, live in one buffer of one int per pixel.
+// buffer of fixed capacity that wraps around: the frontier lists of the gap
+// filling, which never hold more distinct pixels than the grid has, live in
+// one buffer of one int per pixel.
 #pragma once
 
 #include <cassert>
@@ -48,22 +48,4 @@ struct Pixel_ring {
         --size;
         return p;
     }
-};
-
-// A list of pixel indices of fixed capacity, in storage it does not own: the
-// entries that a band of the dilation hands the band beside it.
-struct Pixel_list {
-    std::int32_t* slots = nullptr;
-    std::size_t size = 0;
-    std::size_t capacity = 0;
-
-    void push(std::int32_t p)
-    {
-        assert(size < capacity);
-        slots[size++] = p;
-    }
-
-    void clear() { size = 0; }
-    const std::int32_t* begin() const { return slots; }
-    const std::int32_t* end() const { return slots + size; }
 };

@@ -5,7 +5,6 @@
 #pragma once
 
 #include "control/program_state.h"
-#include "surface/pixel_ring.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -35,58 +34,44 @@ void scale_back(Program_state& s, int equid);
 // Changes itab2 and itab1: both become copies of itab.
 void copy_surface(Program_state& s);
 
+// How a dilation pass grows the grid: afresh in whole scans, or from the
+// levels the pass before inserted; automatic takes the scans for a pass with
+// many of them.
+enum class Dilation_scans { automatic, always, never };
+
 // How a dilation pass spreads its work; the results never depend on it.
 struct Dilation_settings {
-    int threads = 0;    // workers; 0: one per core, one alone for a small grid or pass
-    int band_lines = 0; // lines per band; 0: about 16 MB of the grids per band, 4 per core at least
-    // A layer of fewer entries than this, over all bands, is grown by one
-    // worker: the others would only wait for it.
-    std::size_t parallel_layer_min = 4096;
+    int threads = 0;   // workers; 0: one per core, one alone for a small grid
+    int tile_side = 0; // lines and columns of a tile; 0: the default, a few tiles per core cache
+    Dilation_scans scans = Dilation_scans::automatic;
 };
 
-// One band of whole lines of the grid, first to end - 1, and what a pass
-// keeps for it: its own frontier, and the entries that the bands above and
-// below hand it across its borders.
-struct Dilation_band {
-    int first = 0;
-    int end = 0;
-    // Between passes the band's pixels that the last pass inserted; within a
-    // pass its frontier, and behind it its pixels whose grown level changed.
-    Pixel_ring ring;
-    // Pixels of this band queued for the next layer by the band above ([0])
-    // or below ([1]), by parity of that layer.
-    Pixel_list inbox[2][2];
-    // Pixels of this band beside a pixel of the band above ([0]) or below
-    // ([1]) whose grown level changed: their marks are to redo.
-    Pixel_list remark[2];
-    std::size_t first_slot = 0; // slot of the pass's first entry, where the changed pixels go
-    std::size_t kept_end = 0;
-    std::size_t kept = 0;
-    std::size_t sources = 0; // the pass's new levels, leading the changed pixels
-    int modif = 0;
-};
+// The tiles of the grid and what each keeps from one pass to the next; defined
+// with the dilation.
+struct Dilation_tiles;
 
 // Working storage that the dilation passes carry from one pass to the next,
-// two int grids' worth, so that a pass revisits only what the pixels inserted
-// by the pass before can change:
-// - layer: for every pixel, its growth layer in the last grown grid (0 for a
-//   level of itab, 1 for a pixel reached along a line or column in the first
-//   growth sweep, n for one reached in sweep n) and two flags used within a
-//   pass;
-// - bands: the grid in bands of lines, each with a ring of one slot per
-//   pixel, which workers grow layer by layer in step.
+// so that a pass revisits only what the pixels inserted by the pass before
+// can change:
+// - layer: per pixel, the growth sweep that reached it (0 for a level of itab,
+//   1 for a pixel reached along a line or column in the first growth sweep, n
+//   for one reached in sweep n) and two flags used within a pass;
+// - tiles: the grid in square tiles, each with the pixels the last pass
+//   inserted in it, which workers grow each on its own while it lies in cache.
 // Empty (started false) until the first pass fills it from itab. It stays
 // valid only while itab, itab1 and itab2 change through the passes that use
-// it; any other change needs a fresh one. The settings but band_lines,
-// which the first pass reads, may change between passes.
+// it; any other change needs a fresh one. The settings but tile_side, which
+// the first pass reads, may change between passes.
 struct Dilation_work {
     Dilation_settings settings;
-    std::vector<std::uint32_t> layer;
-    std::vector<Dilation_band> bands;
-    // The storage of the bands' lists, untouched where they never reach.
-    std::unique_ptr<std::int32_t[]> lists;
-    int band_lines = 0;
+    std::unique_ptr<std::uint32_t[]> layer;
+    std::unique_ptr<Dilation_tiles> tiles;
     bool started = false;
+
+    Dilation_work();
+    Dilation_work(Dilation_work&&) noexcept;
+    Dilation_work& operator=(Dilation_work&&) noexcept;
+    ~Dilation_work();
 };
 
 // One contour dilation pass. Changes itab2 (grown grid), itab1 (marks),

@@ -24,48 +24,53 @@ void expect_same_pass(const Grid_state& got, const Grid_state& want, const char*
     EXPECT_EQ(first_difference(want.s, got.s.itab1, want.s.itab1), "") << "itab1";
 }
 
-// Bands of 1 to 4 lines on 1 to 3 workers, each layer shared or, under a
-// few entries, grown by one: every way a change crosses a band's border.
-Dilation_settings banded_settings(std::uint64_t draw)
+// Tiles of 1 to 5 pixels a side on 1 to 3 workers: every way a change
+// crosses a tile's border, and tiles running side by side; passes grown from
+// the pass before, afresh by scans, or as they come.
+Dilation_settings tiled_settings(std::uint64_t draw)
 {
     Dilation_settings set;
     set.threads = 1 + static_cast<int>(draw % 3);
-    set.band_lines = 1 + static_cast<int>(draw / 3 % 4);
-    set.parallel_layer_min = draw / 12 % 2 == 0 ? 0 : 6;
+    set.tile_side = 1 + static_cast<int>(draw / 3 % 5);
+    constexpr Dilation_scans kScans[] = {Dilation_scans::never, Dilation_scans::automatic,
+                                         Dilation_scans::always};
+    set.scans = kScans[draw / 15 % 3];
     return set;
 }
 
 // Runs the reference passes until one inserts nothing, and beside them the
 // passes that carry their work from one pass to the next, the same in
-// narrow bands on several workers (`banded`), and the passes that grow from
+// small tiles on several workers (`tiled`), and the passes that grow from
 // scratch; then one pass more, which must change nothing. Returns the count
 // of each pass.
-std::vector<int> compare_passes(const Random_grid& grid, const Dilation_settings& banded)
+std::vector<int> compare_passes(const Random_grid& grid, const Dilation_settings& tiled)
 {
-    Grid_state want(grid.rows), carried(grid.rows), in_bands(grid.rows), scratch(grid.rows);
+    Grid_state want(grid.rows), carried(grid.rows), in_tiles(grid.rows), scratch(grid.rows);
     Dilation_work w, wb;
-    wb.settings = banded;
-    const std::string banded_name = "in bands of " + std::to_string(banded.band_lines) +
-                                    " lines on " + std::to_string(banded.threads) + " workers";
+    wb.settings = tiled;
+    const std::string tiled_name = "in tiles of " + std::to_string(tiled.tile_side) +
+                                   " pixels on " + std::to_string(tiled.threads) +
+                                   " workers, scans " +
+                                   std::to_string(static_cast<int>(tiled.scans));
     std::vector<int> counts;
     for (bool more = true; more;) {
         reference::gonflette(want.s);
         gonflette(carried.s, w);
-        gonflette(in_bands.s, wb);
+        gonflette(in_tiles.s, wb);
         gonflette(scratch.s);
         counts.push_back(want.s.modif);
         SCOPED_TRACE("pass " + std::to_string(counts.size()));
         expect_same_pass(carried, want, "carried work");
-        expect_same_pass(in_bands, want, banded_name.c_str());
+        expect_same_pass(in_tiles, want, tiled_name.c_str());
         expect_same_pass(scratch, want, "from scratch");
         if (testing::Test::HasFailure()) return counts;
         more = want.s.modif > 0;
     }
     gonflette(carried.s, w);
-    gonflette(in_bands.s, wb);
+    gonflette(in_tiles.s, wb);
     SCOPED_TRACE("pass after the last");
     expect_same_pass(carried, want, "carried work");
-    expect_same_pass(in_bands, want, banded_name.c_str());
+    expect_same_pass(in_tiles, want, tiled_name.c_str());
     return counts;
 }
 
@@ -75,7 +80,7 @@ TEST(DifferentialDilation, PassByPassOnRandomGrids)
     for (std::uint64_t seed = 1; seed <= kGrids; ++seed) {
         const Random_grid grid = random_grid(seed);
         SCOPED_TRACE(grid.name);
-        const std::vector<int> counts = compare_passes(grid, banded_settings(seed));
+        const std::vector<int> counts = compare_passes(grid, tiled_settings(seed));
         ASSERT_FALSE(HasFailure());
         const auto tiny =
             std::count_if(counts.begin(), counts.end(), [](int c) { return c > 0 && c <= 3; });
@@ -128,6 +133,17 @@ const Drawn_case kDrawn[] = {
          {E, 512, 512, 512, E, 512, E},
          {E, E, E, E, E, E, 0},
      }},
+    // Levels above the start of the minimum search, which every grown level
+    // stays at or below, beside the top of the int range, where midpoints
+    // wrap.
+    {"levels_beyond_the_search_start",
+     {
+         {150000000, E, E, E, E, 99999998},
+         {E, E, E, E, E, E},
+         {E, E, 2147483647, E, E, E},
+         {E, E, E, E, E, E},
+         {-2147483647, E, E, E, E, 100000000},
+     }},
 };
 
 TEST(DifferentialDilation, DrawnCases)
@@ -137,7 +153,7 @@ TEST(DifferentialDilation, DrawnCases)
         std::uint64_t draw = 0;
         for (const Rows& rows : {c.rows, transposed(c.rows)})
             for (int n = 0; n < 12; ++n) {
-                compare_passes({rows, c.name}, banded_settings(draw++));
+                compare_passes({rows, c.name}, tiled_settings(draw++));
                 ASSERT_FALSE(HasFailure());
             }
     }
@@ -158,7 +174,7 @@ TEST(DifferentialDilation, LinesAndColumnsOfScatteredLevels)
         const Random_grid column{transposed(rows), "column of " + std::to_string(length)};
         for (const Random_grid& g : {line, column}) {
             SCOPED_TRACE(g.name);
-            compare_passes(g, banded_settings(rng()));
+            compare_passes(g, tiled_settings(rng()));
             ASSERT_FALSE(HasFailure());
         }
     }
@@ -166,7 +182,7 @@ TEST(DifferentialDilation, LinesAndColumnsOfScatteredLevels)
 
 // The whole loop, console included, on the contour grids of larger terrains;
 // the last large enough for the dilation's own choice of several workers and
-// bands.
+// its default tiles.
 TEST(DifferentialDilation, WholeLoopWithItsConsoleLines)
 {
     std::mt19937_64 rng(2024);
