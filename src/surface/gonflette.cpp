@@ -100,6 +100,11 @@ struct Dilation_tiles {
     std::size_t ready_head = 0;
     int active = 0;
 
+    // The workers of the passes, as many as asked for unless a thread could
+    // not be started.
+    std::unique_ptr<Worker_team> team;
+    int team_asked = 0;
+
     std::int32_t index(int i, int j) const { return i * stride + j; }
 
     void split(std::int32_t p, int& i, int& j) const
@@ -297,9 +302,10 @@ inline Grown grow_from(const std::uint32_t (&words)[8], const int (&levels)[8])
 
 // Recomputes pixel (i, j), index p, of layer word `word` (queued flag
 // cleared), when it and its eight neighbours lie inside the tile, away from
-// its border: no other worker reads or writes any of them, so plain loads and
-// stores serve, and the neighbours' words read for the growth still hold when
-// the queueing uses them.
+// its border: no other worker writes any of them nor reads the pixel, so
+// plain loads and stores serve but for the neighbours' queued flags, and the
+// neighbours' words read for the growth still hold when the queueing uses
+// them.
 void recompute_inner(Runner& r, std::int32_t p, int i, int j, std::uint32_t word)
 {
     std::uint32_t* const wd = r.words + p;
@@ -326,7 +332,9 @@ void recompute_inner(Runner& r, std::int32_t p, int i, int j, std::uint32_t word
     for (int n = 0; n < 8; ++n) {
         const std::uint32_t x = words[n];
         if ((x & kLayer_mask) > g.layer && (x & kQueued) == 0) {
-            wd[offset[n]] = x | kQueued;
+            // A neighbour on the tile's border is read by the workers around.
+            std::atomic_ref<std::uint32_t>(wd[offset[n]])
+                .store(x | kQueued, std::memory_order_relaxed);
             r.push(i + kDk[n], j + kDl[n]);
         }
     }
@@ -690,12 +698,12 @@ void clear_kept(Pass& c, Dilation_tile& tile)
     tile.rescan = false;
 }
 
-// Runs body(n) for every tile n, the tiles shared out among the workers.
-template <typename Body> void for_tiles(Dilation_tiles& t, int workers, Body&& body)
+// Runs body(n) for every tile n, the tiles shared out among the team.
+template <typename Body> void for_tiles(Worker_team& team, Dilation_tiles& t, Body&& body)
 {
     std::atomic<int> next{0};
     const int count = static_cast<int>(t.tile.size());
-    run_workers(workers, [&](int) {
+    team.run([&](int) {
         for (int n = next.fetch_add(1, std::memory_order_relaxed); n < count;
              n = next.fetch_add(1, std::memory_order_relaxed))
             body(n);
@@ -981,7 +989,7 @@ void scan_part_up(Scans& sc, int part)
 }
 
 // Grows the whole grid afresh from the levels of itab, and marks every pixel.
-void grow_by_scans(Pass& c, int workers)
+void grow_by_scans(Pass& c, Worker_team& team)
 {
     Dilation_tiles& t = c.t;
     for (Dilation_tile& tile : t.tile) {
@@ -990,16 +998,20 @@ void grow_by_scans(Pass& c, int workers)
     }
     const int nc = c.s.nb_col;
     int split = nc;
-    if (workers > 1 && t.cols > 1) split = std::min(t.cols / 2, t.cols - 1) * t.side;
+    if (team.size() > 1 && t.cols > 1) split = std::min(t.cols / 2, t.cols - 1) * t.side;
     if (split <= 0) split = nc;
     Scans sc{c, split, {0, 0}, {0, 0}};
     const int parts = split < nc ? 2 : 1;
-    run_workers(parts, [&](int part) { scan_part_down(sc, part); });
+    team.run([&](int part) {
+        if (part < parts) scan_part_down(sc, part);
+    });
     sc.finished[0].store(0);
     sc.finished[1].store(0);
     sc.bordered[0].store(0);
     sc.bordered[1].store(0);
-    run_workers(parts, [&](int part) { scan_part_up(sc, part); });
+    team.run([&](int part) {
+        if (part < parts) scan_part_up(sc, part);
+    });
 }
 
 } // namespace
@@ -1023,11 +1035,19 @@ void gonflette(Program_state& s, Dilation_work& w)
         // Left unset: the first pass sets every word, by scans or in start_tile.
         w.layer = std::make_unique_for_overwrite<std::uint32_t[]>(
             static_cast<std::size_t>(w.tiles->stride) * static_cast<std::size_t>(s.nb_lig));
-        if (w.settings.scans == Dilation_scans::never) {
-            Pass c{s, w, *w.tiles};
-            for_tiles(c.t, workers,
-                      [&](int n) { start_tile(s, w, c.t.tile[static_cast<std::size_t>(n)]); });
-        }
+    }
+    // The workers, started once for all the steps of the passes.
+    Dilation_tiles& tiles = *w.tiles;
+    if (!tiles.team || tiles.team_asked != workers) {
+        tiles.team.reset();
+        tiles.team = std::make_unique<Worker_team>(workers);
+        tiles.team_asked = workers;
+    }
+    Worker_team& team = *tiles.team;
+    if (first) {
+        if (w.settings.scans == Dilation_scans::never)
+            for_tiles(team, *w.tiles,
+                      [&](int n) { start_tile(s, w, w.tiles->tile[static_cast<std::size_t>(n)]); });
         w.started = true;
     }
     Pass c{s, w, *w.tiles};
@@ -1038,7 +1058,7 @@ void gonflette(Program_state& s, Dilation_work& w)
                            ? first || sources * kScan_share > pixels
                            : w.settings.scans == Dilation_scans::always;
     if (scans) {
-        grow_by_scans(c, workers);
+        grow_by_scans(c, team);
         s.modif = 0;
         for (const Dilation_tile& tile : t.tile) s.modif += tile.modif;
         s.nb_pix_mod = 0;
@@ -1047,12 +1067,12 @@ void gonflette(Program_state& s, Dilation_work& w)
     t.ready.clear();
     t.ready_head = 0;
     t.active = 0;
-    for_tiles(t, workers, [&](int n) { set_sources(s, w, t.tile[static_cast<std::size_t>(n)]); });
+    for_tiles(team, t, [&](int n) { set_sources(s, w, t.tile[static_cast<std::size_t>(n)]); });
     for (int n = 0; n < static_cast<int>(t.tile.size()); ++n)
         if (!t.tile[static_cast<std::size_t>(n)].sources.empty()) schedule(t, n);
-    if (t.active > 0) run_workers(std::min(workers, t.active), [&](int) { grow_worker(c); });
+    if (t.active > 0) team.run([&](int) { grow_worker(c); });
 
-    for_tiles(t, workers, [&](int n) {
+    for_tiles(team, t, [&](int n) {
         const int ti = n / t.cols;
         const int tj = n % t.cols;
         if (changed(t, ti, tj) || changed(t, ti - 1, tj) || changed(t, ti + 1, tj) ||
@@ -1061,7 +1081,7 @@ void gonflette(Program_state& s, Dilation_work& w)
         else
             t.tile[static_cast<std::size_t>(n)].modif = 0;
     });
-    for_tiles(t, workers, [&](int n) { clear_kept(c, t.tile[static_cast<std::size_t>(n)]); });
+    for_tiles(team, t, [&](int n) { clear_kept(c, t.tile[static_cast<std::size_t>(n)]); });
 
     s.modif = 0;
     for (const Dilation_tile& tile : t.tile) s.modif += tile.modif;

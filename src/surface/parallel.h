@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -42,6 +43,83 @@ template <typename Body> void run_workers(int workers, Body&& body)
     for (int t = started; t < workers; ++t) body(t);
     for (std::thread& th : threads) th.join();
 }
+
+// A team of workers kept for a run of steps: the calling thread is worker 0,
+// the others wait on threads of their own between steps. Starting threads
+// once for many short steps saves what starting them costs, which on some
+// hosts is much. A worker whose thread cannot be started is left out.
+class Worker_team {
+  public:
+    explicit Worker_team(int workers)
+    {
+        try {
+            threads.reserve(static_cast<std::size_t>(std::max(workers - 1, 0)));
+            for (int t = 1; t < workers; ++t) threads.emplace_back([this, t] { serve(t); });
+        } catch (const std::system_error&) {
+        } catch (const std::bad_alloc&) {
+        }
+    }
+
+    Worker_team(const Worker_team&) = delete;
+    Worker_team& operator=(const Worker_team&) = delete;
+
+    ~Worker_team()
+    {
+        {
+            const std::lock_guard<std::mutex> hold(mutex);
+            stop = true;
+        }
+        start.notify_all();
+        for (std::thread& th : threads) th.join();
+    }
+
+    int size() const { return static_cast<int>(threads.size()) + 1; }
+
+    // Calls body(t) for every worker t, 0 to size() - 1, and returns when all
+    // have returned. The body must not throw.
+    void run(const std::function<void(int)>& body)
+    {
+        {
+            const std::lock_guard<std::mutex> hold(mutex);
+            task = &body;
+            pending = static_cast<int>(threads.size());
+            ++generation;
+        }
+        start.notify_all();
+        body(0);
+        std::unique_lock<std::mutex> hold(mutex);
+        done.wait(hold, [this] { return pending == 0; });
+        task = nullptr;
+    }
+
+  private:
+    void serve(int t)
+    {
+        std::uint64_t seen = 0;
+        for (;;) {
+            const std::function<void(int)>* body = nullptr;
+            {
+                std::unique_lock<std::mutex> hold(mutex);
+                start.wait(hold, [&] { return stop || generation != seen; });
+                if (stop) return;
+                seen = generation;
+                body = task;
+            }
+            (*body)(t);
+            const std::lock_guard<std::mutex> hold(mutex);
+            if (--pending == 0) done.notify_one();
+        }
+    }
+
+    std::mutex mutex;
+    std::condition_variable start;
+    std::condition_variable done;
+    const std::function<void(int)>* task = nullptr;
+    std::uint64_t generation = 0;
+    int pending = 0;
+    bool stop = false;
+    std::vector<std::thread> threads;
+};
 
 // Splits lines 0 .. nb_lig - 1 of a grid of nb_lig x nb_col pixels into one
 // contiguous band per worker and runs band(first, end) for each, lines first
