@@ -145,6 +145,7 @@ constexpr std::uint32_t kQueued = 1u << 30;
 // in all: with the tiles around, well within a core's cache, and still few
 // pixels on their borders.
 constexpr int kTile_side = 64;
+constexpr int kTile_side_max = 256;
 
 // Layer words beyond the columns of each line: a cache line's worth.
 constexpr int kLine_padding = 16;
@@ -717,7 +718,10 @@ void make_tiles(const Program_state& s, Dilation_work& w)
     const std::int64_t padded = static_cast<std::int64_t>(s.nb_col) + kLine_padding;
     t->stride = padded * s.nb_lig <= INT32_MAX ? static_cast<std::int32_t>(padded) : s.nb_col;
     t->inverse = 1.0 / t->stride;
-    t->side = w.settings.tile_side > 0 ? w.settings.tile_side : kTile_side;
+    // The ring holds a tile's line and column in 16 bits each, and one entry
+    // per pixel of a tile.
+    t->side =
+        w.settings.tile_side > 0 ? std::min(w.settings.tile_side, kTile_side_max) : kTile_side;
     t->lines = (s.nb_lig + t->side - 1) / t->side;
     t->cols = (s.nb_col + t->side - 1) / t->side;
     t->tile.resize(static_cast<std::size_t>(t->lines) * static_cast<std::size_t>(t->cols));
