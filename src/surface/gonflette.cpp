@@ -817,6 +817,17 @@ inline void take_best(std::uint32_t l, int v, std::uint32_t& bl, int& bv)
     }
 }
 
+// Takes into (bl, bv) the best of what pixels j - 1 to j + 1 of the line
+// above or below (layer words `words`, levels `levels`) offer pixel j.
+inline void take_line_offers(const std::uint32_t* words, const int* levels, int j, int nc,
+                             std::uint32_t& bl, int& bv)
+{
+    for (int l = std::max(j - 1, 0); l <= std::min(j + 1, nc - 1); ++l) {
+        const Offered o = offered(words[l], levels[l]);
+        take_best(o.layer, o.level, bl, bv);
+    }
+}
+
 // Line i, columns j0 to j1 - 1, on the way down: first what does not depend
 // on the line itself (the first sweeps' values, the offers of the line
 // above) into `best`, then from left to right the offer of the pixel on the
@@ -855,17 +866,7 @@ void down_line(Program_state& s, Dilation_work& w, int i, int j0, int j1, Scans&
                 bl = 1;
                 bv = alti;
             } else if (wu) {
-                Offered o;
-                if (j > 0) {
-                    o = offered(wu[j - 1], gu[j - 1]);
-                    take_best(o.layer, o.level, bl, bv);
-                }
-                o = offered(wu[j], gu[j]);
-                take_best(o.layer, o.level, bl, bv);
-                if (j + 1 < nc) {
-                    o = offered(wu[j + 1], gu[j + 1]);
-                    take_best(o.layer, o.level, bl, bv);
-                }
+                take_line_offers(wu, gu, j, nc, bl, bv);
             }
         }
         best[j] = {bl, bv};
@@ -899,19 +900,7 @@ void up_line(Program_state& s, Dilation_work& w, int i, int j0, int j1, Scans& s
         std::uint32_t bl = wl[j];
         int bv = gl[j];
         // The first sweeps' pixels are final; every offer is of layer 2 or more.
-        if (wd && bl > 1) {
-            Offered o;
-            if (j > 0) {
-                o = offered(wd[j - 1], gd[j - 1]);
-                take_best(o.layer, o.level, bl, bv);
-            }
-            o = offered(wd[j], gd[j]);
-            take_best(o.layer, o.level, bl, bv);
-            if (j + 1 < nc) {
-                o = offered(wd[j + 1], gd[j + 1]);
-                take_best(o.layer, o.level, bl, bv);
-            }
-        }
+        if (wd && bl > 1) take_line_offers(wd, gd, j, nc, bl, bv);
         best[j] = {bl, bv};
     }
     ready();
