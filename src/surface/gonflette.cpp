@@ -38,6 +38,7 @@
 // memory, and marks every pixel on the way.
 #include "control/program_state.h"
 #include "surface/parallel.h"
+#include "surface/scan_lines.h"
 #include "surface/surface.h"
 
 #include <algorithm>
@@ -80,6 +81,12 @@ struct Dilation_tile {
     }
 };
 
+// The pixels a worker's marks inserted in a pass by scans, and their count.
+struct Scan_insertions {
+    std::vector<std::int32_t> sources;
+    int modif = 0;
+};
+
 struct Dilation_tiles {
     // Layer words per line of the grid: a few more than its columns, so that
     // the lines of a tile do not all fall on the same sets of the caches.
@@ -91,6 +98,9 @@ struct Dilation_tiles {
     int lines = 0; // tiles down the grid
     int cols = 0;  // tiles across
     std::vector<Dilation_tile> tile;
+    // After a pass by scans, the pixels it inserted, until a pass by tiles
+    // hands them to their tiles.
+    std::vector<Scan_insertions> scanned;
 
     // The tiles waiting to run, and those waiting or running, under `lock`;
     // `wake` tells an idle worker that one is waiting or that none is left.
@@ -128,14 +138,12 @@ Dilation_work::~Dilation_work() = default;
 
 namespace {
 
-// Start of the minimum search: levels are expected to lie below it.
-constexpr int kNo_level_yet = 99999999;
-
 // The word kept per pixel in Dilation_work::layer: the layer in the low bits,
 // then two flags.
 constexpr std::uint32_t kLayer_mask = (1u << 29) - 1;
 // Layer of a pixel that no level has reached (all of them before the first pass).
 constexpr std::uint32_t kUnreached = kLayer_mask;
+static_assert(kUnreached == kScan_unreached);
 // Its grown level changed in this pass; the marks around it are still to redo.
 constexpr std::uint32_t kKept = 1u << 29;
 // It waits in the queue of the worker running its tile.
@@ -146,6 +154,13 @@ constexpr std::uint32_t kQueued = 1u << 30;
 // pixels on their borders.
 constexpr int kTile_side = 64;
 constexpr int kTile_side_max = 256;
+
+// Stripes of the scans are 4 to 16 tiles wide, in sums of line and column:
+// runs long enough for the memory to stream, and stripes enough, a few per
+// worker, for the workers to keep clear of each other.
+constexpr int kStripe_tiles_min = 4;
+constexpr int kStripe_tiles_max = 16;
+constexpr int kStripes_per_worker = 4;
 
 // Layer words beyond the columns of each line: a cache line's worth.
 constexpr int kLine_padding = 16;
@@ -562,65 +577,60 @@ int mark_of(const Program_state& s, int i, int j)
     return higher ? midpoint(ival2, alt_prov) : NO_DATA;
 }
 
-// Writes the mark of (i, j), a pixel of tile t, into itab1, and into itab
-// when it falls on an empty pixel; such a pixel is counted in the tile's
-// modif and kept as a new level for the next pass. A mark equal to NO_DATA
-// cannot be told from no mark and is not inserted.
-void mark_and_insert(Program_state& s, Dilation_tile& t, std::int32_t stride, int i, int j)
+// Writes the mark of (i, j) into itab1, and into itab when it falls on an
+// empty pixel; such a pixel is counted in `modif` and kept in `sources` as a
+// new level for the next pass. A mark equal to NO_DATA cannot be told from no
+// mark and is not inserted.
+void mark_and_insert(Program_state& s, std::vector<std::int32_t>& sources, int& modif,
+                     std::int32_t stride, int i, int j)
 {
     const int mark = mark_of(s, i, j);
     s.itab1[i][j] = mark;
     if (mark == NO_DATA || s.itab[i][j] != NO_DATA) return;
     s.itab[i][j] = mark;
-    ++t.modif;
-    t.sources.push_back(i * stride + j);
+    ++modif;
+    sources.push_back(i * stride + j);
 }
 
-// Marks, as mark_and_insert does, pixels j0 to j1 - 1 of line i, all of
-// tile t. Away from the grid's borders the marks are computed in one loop
-// without branches, then the empty pixels among them filled.
-void mark_segment(Program_state& s, Dilation_tile& t, std::int32_t stride, int i, int j0, int j1)
+// Marks, as mark_and_insert does, pixels j0 to j1 - 1 of line i. Away from the grid's borders the
+// marks are computed in one line loop, then the empty pixels among them filled.
+void mark_segment(Program_state& s, std::vector<std::int32_t>& sources, int& modif,
+                  std::int32_t stride, int i, int j0, int j1)
 {
     const int nc = s.nb_col;
     const int ja = std::max(j0, 1);
     const int jb = std::min(j1, nc - 1);
     if (i == 0 || i + 1 == s.nb_lig || ja >= jb) {
-        for (int j = j0; j < j1; ++j) mark_and_insert(s, t, stride, i, j);
+        for (int j = j0; j < j1; ++j) mark_and_insert(s, sources, modif, stride, i, j);
         return;
     }
-    if (j0 < ja) mark_and_insert(s, t, stride, i, j0);
-    const int* const up = s.itab2[i - 1];
-    const int* const line = s.itab2[i];
-    const int* const down = s.itab2[i + 1];
+    if (j0 < ja) mark_and_insert(s, sources, modif, stride, i, j0);
     int* const marks = s.itab1[i];
-    for (int j = ja; j < jb; ++j) {
-        const int v = line[j];
-        const int a = up[j];
-        const int b = line[j - 1];
-        const int c = line[j + 1];
-        const int d = down[j];
-        // The last strictly higher one in visiting order: above, left, right, below.
-        const int alt = d > v ? d : c > v ? c : b > v ? b : a;
-        const bool higher = (a > v) | (b > v) | (c > v) | (d > v);
-        const int sum = static_cast<int>(static_cast<unsigned>(alt) + static_cast<unsigned>(v));
-        const int mid = static_cast<int>(static_cast<double>(sum) * 0.5 + 0.5);
-        marks[j] = higher ? mid : NO_DATA;
-    }
+    scan_lines().marks(s.itab2[i - 1] + ja, s.itab2[i] + ja, s.itab2[i + 1] + ja, marks + ja,
+                       jb - ja);
+    // The insertions without branches: which marks fall on empty pixels
+    // follows no pattern to predict.
     int* const levels = s.itab[i];
+    const std::size_t held = sources.size();
+    sources.resize(held + static_cast<std::size_t>(jb - ja));
+    std::int32_t* const out = sources.data() + held;
+    std::size_t n = 0;
     for (int j = ja; j < jb; ++j) {
-        if (marks[j] == NO_DATA || levels[j] != NO_DATA) continue;
-        levels[j] = marks[j];
-        ++t.modif;
-        t.sources.push_back(i * stride + j);
+        const bool insert = marks[j] != NO_DATA && levels[j] == NO_DATA;
+        levels[j] = insert ? marks[j] : levels[j];
+        out[n] = i * stride + j;
+        n += insert;
     }
-    if (jb < j1) mark_and_insert(s, t, stride, i, jb);
+    sources.resize(held + n);
+    modif += static_cast<int>(n);
+    if (jb < j1) mark_and_insert(s, sources, modif, stride, i, jb);
 }
 
 // Marks every pixel of tile t.
 void mark_whole(Program_state& s, Dilation_tile& t, std::int32_t stride)
 {
     for (int i = t.first_line; i < t.end_line; ++i)
-        mark_segment(s, t, stride, i, t.first_col, t.end_col);
+        mark_segment(s, t.sources, t.modif, stride, i, t.first_col, t.end_col);
 }
 
 bool kept(const Dilation_work& w, std::int32_t p)
@@ -659,12 +669,13 @@ void mark_tile(Pass& c, int n)
     for (const std::int32_t p : tile.kept) {
         int i, j;
         t.split(p, i, j);
-        mark_and_insert(s, tile, st, i, j);
+        mark_and_insert(s, tile.sources, tile.modif, st, i, j);
         for (int m = 0; m < 8; ++m) {
             if (!kCross[m]) continue;
             const int k = i + kDk[m];
             const int l = j + kDl[m];
-            if (inside_tile(k, l) && !kept(c.w, k * st + l)) mark_and_insert(s, tile, st, k, l);
+            if (inside_tile(k, l) && !kept(c.w, k * st + l))
+                mark_and_insert(s, tile.sources, tile.modif, st, k, l);
         }
     }
     // The border lines and columns beside a tile whose levels changed.
@@ -673,7 +684,7 @@ void mark_tile(Pass& c, int n)
             const int i = i0 + m * di;
             const int j = j0 + m * dj;
             if (kept(c.w, (i + ok) * st + j + ol) && !kept(c.w, i * st + j))
-                mark_and_insert(s, tile, st, i, j);
+                mark_and_insert(s, tile.sources, tile.modif, st, i, j);
         }
     };
     const int h = tile.end_line - tile.first_line;
@@ -754,38 +765,37 @@ void start_tile(Program_state& s, Dilation_work& w, Dilation_tile& tile)
 // grid afresh by scans, which cost less than the frontier beyond.
 constexpr long long kScan_share = 32;
 
-// Whether (layer la, level va) comes before (lb, vb): the nearer first, then
-// the lower.
-bool precedes(std::uint32_t la, int va, std::uint32_t lb, int vb)
+// The growth afresh in two scans of the grid. What a pixel offers its
+// neighbours is a key (Scan_key): a level of itab and a pixel of the first
+// sweep offer layer 2 (a level of itab touched only diagonally reaches the
+// pixel in the second sweep), the level of itab counted from the minimum
+// search's start; every other pixel takes the least key of those offered
+// around it, and offers it one layer on. Those first sweeps' pixels offer the
+// least keys of all and are fixed, so the grown grid is the least over the
+// fixed pixels of their key plus their distance: one sweep down the grid (the
+// offers of the line above, then from the left) and one up it (of the line
+// below, then from the right) find it, since every nearest fixed pixel is
+// reached by a shortest path that goes first one way then the other. The
+// marks are made on the way up as soon as the levels they read are final.
+Scan_key make_key(std::uint32_t high, int level)
 {
-    return la < lb || (la == lb && va < vb);
+    return static_cast<Scan_key>(std::uint64_t{high} << 32 |
+                                 (static_cast<std::uint32_t>(level) ^ 0x80000000u));
 }
 
-// The growth afresh in two scans of the grid: down it, each pixel taking the
-// first sweeps' value (a level of itab in layer 0; beside one along its line
-// or column, layer 1 and the lowest of those) or else the best that its
-// neighbours above and on its left offer; then up it, the best of that and
-// what its neighbours below and on its right offer, and the marks of the
-// line below, whose levels are then final. Every pixel's nearest pixels of
-// layer 1 or below are reached by a shortest path that goes first one way
-// then the other, so the two scans find them all.
-//
-// Two workers share each line, the left part and the right, at a border that
-// falls between tiles; on the way down the left one runs a line ahead, on the
-// way up the right one. Each waits only for the pixels of the other it reads.
-struct Scans {
-    Pass& c;
-    int split; // first column of the right part; nb_col when one worker scans
-    // Lines each part has finished, and lines whose pixel on the border each
-    // has set, counted from the scan's first line.
-    std::atomic<int> finished[2];
-    std::atomic<int> bordered[2];
-};
+Scan_key least(Scan_key a, Scan_key b) { return a < b ? a : b; }
 
-// Waits until `count` reaches `target`.
-void wait_for(const std::atomic<int>& count, int target)
+// The key offered by a pixel of layer word `word` and grown level `level`.
+Scan_key offer_of(std::uint32_t word, int level)
 {
-    for (int spins = 0; count.load(std::memory_order_acquire) < target; ++spins) {
+    const std::uint32_t l = word & kLayer_mask;
+    return l == 0 ? make_key(2, std::min(level, kNo_level_yet)) : make_key(l + 1, level);
+}
+
+// Waits until done(count) holds.
+template <typename Done> void wait_until(const std::atomic<int>& count, Done&& done)
+{
+    for (int spins = 0; !done(count.load(std::memory_order_acquire)); ++spins) {
         if (spins < 4096) {
 #if defined(__x86_64__) || defined(__i386__)
             __builtin_ia32_pause();
@@ -796,189 +806,219 @@ void wait_for(const std::atomic<int>& count, int target)
     }
 }
 
-// What a pixel of layer l and level v offers its neighbours in a scan,
-// through `offer`: a pixel not reached offers nothing (kUnreached).
-struct Offered {
-    std::uint32_t layer;
-    int level;
+// Waits until `count` reaches `target`, or comes down to it.
+void wait_for(const std::atomic<int>& count, int target)
+{
+    wait_until(count, [target](int n) { return n >= target; });
+}
+
+void wait_for_down_to(const std::atomic<int>& count, int target)
+{
+    wait_until(count, [target](int n) { return n <= target; });
+}
+
+// The key that pixel j of line `at` of itab fixes in the first sweeps (`up`
+// and `down` the lines beside, null beyond the grid): its own level, or the
+// lowest of those along its line and column; kScan_far_key when it has
+// neither.
+Scan_key fixed_key(const int* up, const int* at, const int* down, int j, int nc)
+{
+    if (at[j] != NO_DATA) return make_key(2, std::min(at[j], kNo_level_yet));
+    int alti = kNo_level_yet;
+    bool reached = false;
+    const auto count = [&](int v) {
+        if (v == NO_DATA) return;
+        reached = true;
+        alti = v < alti ? v : alti;
+    };
+    if (up) count(up[j]);
+    if (j > 0) count(at[j - 1]);
+    if (j + 1 < nc) count(at[j + 1]);
+    if (down) count(down[j]);
+    return reached ? make_key(2, alti) : kScan_far_key;
+}
+
+// The scans run over diagonal stripes of the grid, stripe k holding the
+// pixels (i, j) with k * width <= i + j < (k + 1) * width, each line of a
+// stripe a run of columns. On the way down a pixel reads the pixels above it
+// and on its left, whose i + j is at most its own, so a stripe reads only
+// itself and the stripe before; on the way up only itself and the stripe
+// after. Workers take the stripes in order, and one waits for the stripe it
+// reads only when it has caught up with it: a worker held up by the system
+// holds up the others at most once, not on every line.
+struct Scans {
+    Pass& c;
+    const Scan_lines& lines;
+    int width = 0; // of a stripe, in sums i + j
+    int count = 0; // stripes
+    std::atomic<int> next{0};
+    // Per stripe, on the way down the lines it has finished (all those
+    // before this one), on the way up the first line it has finished (all
+    // those from this one on).
+    std::unique_ptr<std::atomic<int>[]> done;
+    // Per worker, the pixels its marks inserted.
+    std::vector<Scan_insertions>& inserted;
+
+    // Lines first to last of stripe k.
+    int first_line(int k) const { return std::max(0, k * width - c.s.nb_col + 1); }
+    int last_line(int k) const { return std::min(c.s.nb_lig - 1, (k + 1) * width - 1); }
 };
 
-inline Offered offered(std::uint32_t l, int v)
+// What stripe k covers of line i: columns j0 to j0 + end - start - 1, that is
+// offsets start to end - 1 from the stripe's first sum, i + j - k * width.
+struct Stripe_run {
+    int start;
+    int end;
+    int j0;
+};
+
+Stripe_run stripe_run(const Scans& sc, int k, int i)
 {
-    if (l == kUnreached) return {kUnreached, NO_DATA};
-    return {(l == 0 ? 1 : l) + 1, l == 0 ? std::min(v, kNo_level_yet) : v};
+    const int base = k * sc.width - i; // column of offset 0
+    const int start = std::max(0, -base);
+    const int end = std::min(sc.width, sc.c.s.nb_col - base);
+    return {start, end, base + start};
 }
 
-inline void take_best(std::uint32_t l, int v, std::uint32_t& bl, int& bv)
+// The key that pixel (i, j) offers once set in this scan; kScan_far_key
+// beyond the grid.
+Scan_key offer_at(Pass& c, int i, int j)
 {
-    if (precedes(l, v, bl, bv)) {
-        bl = l;
-        bv = v;
+    if (i < 0 || i >= c.s.nb_lig || j < 0 || j >= c.s.nb_col) return kScan_far_key;
+    return offer_of(c.w.layer[static_cast<std::size_t>(c.t.index(i, j))], c.s.itab2[i][j]);
+}
+
+// The keys of a stripe's last line and of the line it scans, by offset: the
+// offset of slot x is x - 2, with two slots before the stripe and two after.
+struct Stripe_lines {
+    std::vector<Scan_key> last;
+    std::vector<Scan_key> line;
+
+    explicit Stripe_lines(int width)
+        : last(static_cast<std::size_t>(width) + 4), line(static_cast<std::size_t>(width) + 4)
+    {
     }
-}
+    Scan_key* last_at(int offset) { return last.data() + 2 + offset; }
+    Scan_key* line_at(int offset) { return line.data() + 2 + offset; }
+};
 
-// Takes into (bl, bv) the best of what pixels j - 1 to j + 1 of the line
-// above or below (layer words `words`, levels `levels`) offer pixel j.
-inline void take_line_offers(const std::uint32_t* words, const int* levels, int j, int nc,
-                             std::uint32_t& bl, int& bv)
+// Line i of stripe k on the way down; b.last holds line i - 1 of the stripe
+// where the stripe had it.
+void down_run(Scans& sc, int k, int i, Stripe_lines& b)
 {
-    for (int l = std::max(j - 1, 0); l <= std::min(j + 1, nc - 1); ++l) {
-        const Offered o = offered(words[l], levels[l]);
-        take_best(o.layer, o.level, bl, bv);
-    }
-}
-
-// Line i, columns j0 to j1 - 1, on the way down: first what does not depend
-// on the line itself (the first sweeps' values, the offers of the line
-// above) into `best`, then from left to right the offer of the pixel on the
-// left. `ready` waits for the pixel on the left of j0.
-template <typename Ready>
-void down_line(Program_state& s, Dilation_work& w, int i, int j0, int j1, Scans& sc, int part,
-               Offered* best, Ready&& ready)
-{
+    Program_state& s = sc.c.s;
     const int nc = s.nb_col;
-    std::uint32_t* const wl = &w.layer[static_cast<std::size_t>(w.tiles->index(i, 0))];
-    const std::uint32_t* const wu = i > 0 ? wl - w.tiles->stride : nullptr;
-    int* const gl = s.itab2[i];
-    const int* const gu = i > 0 ? s.itab2[i - 1] : nullptr;
+    const Stripe_run r = stripe_run(sc, k, i);
+    const Stripe_run before = stripe_run(sc, k, i - 1);
+    const int base = k * sc.width - i;
+    // The pixels above read beyond what the stripe had of line i - 1: the
+    // stripe before's, or none.
+    for (int x = r.start - 2; x < r.end; ++x) {
+        if (i > 0 && x >= before.start && x < before.end) continue;
+        *b.last_at(x) = offer_at(sc.c, i - 1, base + x + 1);
+    }
     const int* const up = i > 0 ? s.itab[i - 1] : nullptr;
-    const int* const line = s.itab[i];
+    const int* const at = s.itab[i];
     const int* const down = i + 1 < s.nb_lig ? s.itab[i + 1] : nullptr;
-    for (int j = j0; j < j1; ++j) {
-        std::uint32_t bl = kUnreached;
-        int bv = NO_DATA;
-        if (line[j] != NO_DATA) {
-            bl = 0;
-            bv = line[j];
-        } else {
-            int alti = kNo_level_yet;
-            bool reached = false;
-            const auto count = [&](int v) {
-                if (v == NO_DATA) return;
-                reached = true;
-                alti = v < alti ? v : alti;
-            };
-            if (up) count(up[j]);
-            if (j > 0) count(line[j - 1]);
-            if (j + 1 < nc) count(line[j + 1]);
-            if (down) count(down[j]);
-            if (reached) {
-                bl = 1;
-                bv = alti;
-            } else if (wu) {
-                take_line_offers(wu, gu, j, nc, bl, bv);
-            }
-        }
-        best[j] = {bl, bv};
-    }
-    ready();
-    Offered left = j0 > 0 ? offered(wl[j0 - 1], gl[j0 - 1]) : Offered{kUnreached, NO_DATA};
-    for (int j = j0; j < j1; ++j) {
-        std::uint32_t bl = best[j].layer;
-        int bv = best[j].level;
-        if (bl > 1) take_best(left.layer, left.level, bl, bv);
-        wl[j] = bl;
-        gl[j] = bv;
-        left = offered(bl, bv);
-        if (j == j0) sc.bordered[part].store(i + 1, std::memory_order_release);
-    }
+    // Column j at offset j - base: the line above's j - 1 to j + 1 at
+    // offsets j - base - 2 to j - base.
+    const Scan_key* const last = b.last_at(-base - 1);
+    Scan_key* const line = b.line_at(-base);
+    const int j0 = r.j0;
+    const int j1 = base + r.end;
+    const auto one = [&](int j) {
+        const Scan_key above = least(least(last[j - 1], last[j]), last[j + 1]) + kScan_step;
+        line[j] = least(fixed_key(up, at, down, j, nc), above);
+    };
+    const int ja = up && down ? std::max(j0, 1) : j1;
+    const int jb = up && down ? std::max(ja, std::min(j1, nc - 1)) : j1;
+    for (int j = j0; j < ja; ++j) one(j);
+    if (jb > ja) sc.lines.down_offers(up + ja, at + ja, down + ja, last + ja, line + ja, jb - ja);
+    for (int j = jb; j < j1; ++j) one(j);
+    Scan_key left = offer_at(sc.c, i, j0 - 1);
+    for (int j = j0; j < j1; ++j) left = line[j] = least(line[j], left + kScan_step);
+    std::uint32_t* const wl = &sc.c.w.layer[static_cast<std::size_t>(sc.c.t.index(i, 0))];
+    sc.lines.down_store(line + j0, at + j0, wl + j0, s.itab2[i] + j0, j1 - j0);
+    std::swap(b.last, b.line);
 }
 
-// Line i, columns j1 - 1 down to j0, on the way up: first the offers of the
-// line below into `best`, then from right to left the offer of the pixel on
-// the right. `ready` waits for the pixel on the right of j1 - 1.
-template <typename Ready>
-void up_line(Program_state& s, Dilation_work& w, int i, int j0, int j1, Scans& sc, int part,
-             Offered* best, Ready&& ready)
+// Line i of stripe k on the way up; b.last holds line i + 1 of the stripe
+// where the stripe had it.
+void up_run(Scans& sc, int k, int i, Stripe_lines& b)
 {
-    const int nc = s.nb_col;
-    std::uint32_t* const wl = &w.layer[static_cast<std::size_t>(w.tiles->index(i, 0))];
-    const std::uint32_t* const wd = i + 1 < s.nb_lig ? wl + w.tiles->stride : nullptr;
+    Program_state& s = sc.c.s;
+    const Stripe_run r = stripe_run(sc, k, i);
+    const Stripe_run after = stripe_run(sc, k, i + 1);
+    const int base = k * sc.width - i;
+    // The pixels below read beyond what the stripe had of line i + 1: the
+    // stripe after's, or none.
+    for (int x = r.start; x < r.end + 2; ++x) {
+        if (i + 1 < s.nb_lig && x >= after.start && x < after.end) continue;
+        *b.last_at(x) = offer_at(sc.c, i + 1, base + x - 1);
+    }
+    // Column j at offset j - base: the line below's j - 1 to j + 1 at
+    // offsets j - base to j - base + 2.
+    const Scan_key* const last = b.last_at(-base + 1);
+    Scan_key* const line = b.line_at(-base);
+    const int j0 = r.j0;
+    const int j1 = base + r.end;
+    std::uint32_t* const wl = &sc.c.w.layer[static_cast<std::size_t>(sc.c.t.index(i, 0))];
     int* const gl = s.itab2[i];
-    const int* const gd = i + 1 < s.nb_lig ? s.itab2[i + 1] : nullptr;
-    for (int j = j0; j < j1; ++j) {
-        std::uint32_t bl = wl[j];
-        int bv = gl[j];
-        // The first sweeps' pixels are final; every offer is of layer 2 or more.
-        if (wd && bl > 1) take_line_offers(wd, gd, j, nc, bl, bv);
-        best[j] = {bl, bv};
-    }
-    ready();
-    Offered right = j1 < nc ? offered(wl[j1], gl[j1]) : Offered{kUnreached, NO_DATA};
-    for (int j = j1 - 1; j >= j0; --j) {
-        std::uint32_t bl = best[j].layer;
-        int bv = best[j].level;
-        if (bl > 1) take_best(right.layer, right.level, bl, bv);
-        wl[j] = bl;
-        gl[j] = bv;
-        right = offered(bl, bv);
-        if (j == j1 - 1) sc.bordered[part].store(s.nb_lig - i, std::memory_order_release);
+    sc.lines.up_offers(wl + j0, gl + j0, last + j0, line + j0, j1 - j0);
+    Scan_key right = offer_at(sc.c, i, j1);
+    for (int j = j1 - 1; j >= j0; --j) right = line[j] = least(line[j], right + kScan_step);
+    sc.lines.up_store(line + j0, wl + j0, gl + j0, j1 - j0);
+    std::swap(b.last, b.line);
+}
+
+// Marks pixels j0 to j1 - 1 of line i (clipped to the grid), their
+// insertions counted in `out`.
+void mark_run(Scans& sc, Scan_insertions& out, int i, int j0, int j1)
+{
+    j0 = std::max(j0, 0);
+    j1 = std::min(j1, sc.c.s.nb_col);
+    if (j0 < j1) mark_segment(sc.c.s, out.sources, out.modif, sc.c.t.stride, i, j0, j1);
+}
+
+void scan_down(Scans& sc)
+{
+    Stripe_lines b(sc.width);
+    for (int k = sc.next.fetch_add(1); k < sc.count; k = sc.next.fetch_add(1)) {
+        for (int i = sc.first_line(k); i <= sc.last_line(k); ++i) {
+            if (k > 0) wait_for(sc.done[k - 1], i + 1);
+            down_run(sc, k, i, b);
+            sc.done[k].store(i + 1, std::memory_order_release);
+        }
+        sc.done[k].store(sc.c.s.nb_lig, std::memory_order_release);
     }
 }
 
-// Marks pixels j0 to j1 - 1 of line i, tile by tile.
-void mark_line(Pass& c, int i, int j0, int j1)
+// A pixel's marks read its line and column neighbours: the last of them set
+// on the way up is the one above or on the left, of one less i + j. So when
+// a stripe has finished line i, the marks of line i + 1 under that line's
+// run read only final levels, and so, once it has finished line 0, do those
+// of line 0 one column to the right of its run.
+void scan_up(Scans& sc, int worker)
 {
-    Dilation_tiles& t = c.t;
-    for (int j = j0; j < j1;) {
-        Dilation_tile& tile = t.tile[static_cast<std::size_t>(i / t.side * t.cols + j / t.side)];
-        const int end = std::min(j1, tile.end_col);
-        mark_segment(c.s, tile, t.stride, i, j, end);
-        j = end;
+    Stripe_lines b(sc.width);
+    Scan_insertions& out = sc.inserted[static_cast<std::size_t>(worker)];
+    const int lines = sc.c.s.nb_lig;
+    for (int n = sc.next.fetch_add(1); n < sc.count; n = sc.next.fetch_add(1)) {
+        const int k = sc.count - 1 - n;
+        for (int i = sc.last_line(k); i >= sc.first_line(k); --i) {
+            if (k + 1 < sc.count) wait_for_down_to(sc.done[k + 1], i);
+            up_run(sc, k, i, b);
+            sc.done[k].store(i, std::memory_order_release);
+            const Stripe_run r = stripe_run(sc, k, i);
+            const int base = k * sc.width - i;
+            if (i + 1 < lines) mark_run(sc, out, i + 1, r.j0, base + r.end);
+        }
+        if (sc.first_line(k) == 0) {
+            const int base = k * sc.width;
+            mark_run(sc, out, 0, k == 0 ? 0 : base + 1, base + sc.width + 1);
+        }
+        sc.done[k].store(0, std::memory_order_release);
     }
-}
-
-// The way down for one part: 0 the left (columns 0 to split - 1), 1 the
-// right.
-void scan_part_down(Scans& sc, int part)
-{
-    Program_state& s = sc.c.s;
-    Dilation_work& w = sc.c.w;
-    const bool shared = sc.split < s.nb_col;
-    const int j0 = part == 0 ? 0 : sc.split;
-    const int j1 = part == 0 ? sc.split : s.nb_col;
-    std::vector<Offered> best(static_cast<std::size_t>(s.nb_col));
-    for (int i = 0; i < s.nb_lig; ++i) {
-        // The left part reads the right one's first pixel of the line above,
-        // the right part the left one's last pixel of the line.
-        if (shared && part == 0 && i > 0) wait_for(sc.bordered[1], i);
-        if (shared && part == 1 && i > 0) wait_for(sc.finished[0], i);
-        down_line(s, w, i, j0, j1, sc, part, best.data(), [&] {
-            if (shared && part == 1) wait_for(sc.finished[0], i + 1);
-        });
-        sc.finished[part].store(i + 1, std::memory_order_release);
-    }
-}
-
-// The way up for one part, with the marks.
-void scan_part_up(Scans& sc, int part)
-{
-    Program_state& s = sc.c.s;
-    Dilation_work& w = sc.c.w;
-    const bool shared = sc.split < s.nb_col;
-    const int j0 = part == 0 ? 0 : sc.split;
-    const int j1 = part == 0 ? sc.split : s.nb_col;
-    std::vector<Offered> best(static_cast<std::size_t>(s.nb_col));
-    for (int n = 0; n < s.nb_lig; ++n) {
-        const int i = s.nb_lig - 1 - n;
-        // The right part reads the left one's first pixel of the line below,
-        // the left part the right one's last pixel of the line.
-        if (shared && part == 1 && n > 0) wait_for(sc.bordered[0], n);
-        if (shared && part == 0 && n > 0) wait_for(sc.finished[1], n);
-        up_line(s, w, i, j0, j1, sc, part, best.data(), [&] {
-            if (shared && part == 0) wait_for(sc.finished[1], n + 1);
-        });
-        sc.finished[part].store(n + 1, std::memory_order_release);
-        if (i + 1 < s.nb_lig) mark_line(sc.c, i + 1, j0, j1);
-    }
-    // The first line's marks read the other part's pixel beside the border.
-    if (shared) {
-        if (part == 1)
-            wait_for(sc.bordered[0], s.nb_lig);
-        else
-            wait_for(sc.finished[1], s.nb_lig);
-    }
-    mark_line(sc.c, 0, j0, j1);
 }
 
 // Grows the whole grid afresh from the levels of itab, and marks every pixel.
@@ -989,22 +1029,37 @@ void grow_by_scans(Pass& c, Worker_team& team)
         tile.sources.clear();
         tile.modif = 0;
     }
-    const int nc = c.s.nb_col;
-    int split = nc;
-    if (team.size() > 1 && t.cols > 1) split = std::min(t.cols / 2, t.cols - 1) * t.side;
-    if (split <= 0) split = nc;
-    Scans sc{c, split, {0, 0}, {0, 0}};
-    const int parts = split < nc ? 2 : 1;
-    team.run([&](int part) {
-        if (part < parts) scan_part_down(sc, part);
-    });
-    sc.finished[0].store(0);
-    sc.finished[1].store(0);
-    sc.bordered[0].store(0);
-    sc.bordered[1].store(0);
-    team.run([&](int part) {
-        if (part < parts) scan_part_up(sc, part);
-    });
+    t.scanned.resize(static_cast<std::size_t>(team.size()));
+    for (Scan_insertions& out : t.scanned) {
+        out.sources.clear();
+        out.modif = 0;
+    }
+    const long long sums = static_cast<long long>(c.s.nb_lig) + c.s.nb_col - 1;
+    const long long width = std::clamp(sums / (kStripes_per_worker * team.size()),
+                                       static_cast<long long>(t.side) * kStripe_tiles_min,
+                                       static_cast<long long>(t.side) * kStripe_tiles_max);
+    Scans sc{c, scan_lines(), static_cast<int>(width), 0, {0}, nullptr, t.scanned};
+    sc.count = static_cast<int>((sums + sc.width - 1) / sc.width);
+    sc.done = std::make_unique<std::atomic<int>[]>(static_cast<std::size_t>(sc.count));
+    for (int k = 0; k < sc.count; ++k) sc.done[k].store(sc.first_line(k));
+    team.run([&](int) { scan_down(sc); });
+    sc.next.store(0);
+    for (int k = 0; k < sc.count; ++k) sc.done[k].store(sc.last_line(k) + 1);
+    team.run([&](int worker) { scan_up(sc, worker); });
+}
+
+// Hands the pixels the last scans inserted to their tiles, as the levels
+// the next pass grows from.
+void hand_scanned_to_tiles(Dilation_tiles& t)
+{
+    for (Scan_insertions& out : t.scanned) {
+        for (const std::int32_t p : out.sources) {
+            int i, j;
+            t.split(p, i, j);
+            t.tile[static_cast<std::size_t>(i / t.side * t.cols + j / t.side)].sources.push_back(p);
+        }
+        out.sources.clear();
+    }
 }
 
 } // namespace
@@ -1047,16 +1102,19 @@ void gonflette(Program_state& s, Dilation_work& w)
     Dilation_tiles& t = c.t;
     long long sources = 0;
     for (const Dilation_tile& tile : t.tile) sources += static_cast<long long>(tile.sources.size());
+    for (const Scan_insertions& out : t.scanned)
+        sources += static_cast<long long>(out.sources.size());
     const bool scans = w.settings.scans == Dilation_scans::automatic
                            ? first || sources * kScan_share > pixels
                            : w.settings.scans == Dilation_scans::always;
     if (scans) {
         grow_by_scans(c, team);
         s.modif = 0;
-        for (const Dilation_tile& tile : t.tile) s.modif += tile.modif;
+        for (const Scan_insertions& out : t.scanned) s.modif += out.modif;
         s.nb_pix_mod = 0;
         return;
     }
+    hand_scanned_to_tiles(t);
     t.ready.clear();
     t.ready_head = 0;
     t.active = 0;

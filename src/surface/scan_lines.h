@@ -1,0 +1,57 @@
+// The line loops of the dilation's scans and marks: loops without branches
+// over whole lines, compiled once for the processor every build runs on and,
+// where the compiler can, once more for processors with AVX2, the one taken
+// when the processor running has it. Both give the same results.
+#pragma once
+
+#include <cstdint>
+
+// What a pixel offers its neighbours in a scan: its layer plus one in the
+// high half, its level in the low half with the sign bit flipped, so that
+// the nearer comes first and, at one distance, the lower level. The high
+// half stays below 2^31, so that the keys compare alike as signed numbers.
+using Scan_key = std::int64_t;
+
+// The layer word of a pixel that no level has reached; the layer of every
+// pixel reached stays below it.
+inline constexpr std::uint32_t kScan_unreached = (1u << 29) - 1;
+// The high half of the key of a pixel that no level has reached; each step
+// of a scan can add one to it, at most lines plus columns in all.
+inline constexpr std::uint32_t kScan_far = kScan_unreached + 1;
+inline constexpr Scan_key kScan_step = Scan_key{1} << 32;
+inline constexpr Scan_key kScan_far_key = Scan_key{kScan_far} << 32;
+// Start of the growth's minimum search: levels are expected to lie below it.
+inline constexpr int kNo_level_yet = 99999999;
+
+// The loops, each over pixels 0 to n - 1 of pointers set at the first pixel;
+// the loops that read the pixels beside a pixel on its line read index -1
+// and n as well.
+struct Scan_lines {
+    // Way down, away from the grid's borders: line[j] becomes the least of
+    // the key the first growth sweeps fix (a level of itab, or the lowest
+    // level along its line and column) and what the three pixels of the line
+    // above (keys `last`) offer. up, at and down are lines of itab.
+    void (*down_offers)(const int* up, const int* at, const int* down, const Scan_key* last,
+                        Scan_key* line, int n);
+    // Way up: line[j] becomes the least of the key of the pixel's layer word
+    // `words` and grown level `levels`, and what the three pixels of the line
+    // below (keys `last`) offer.
+    void (*up_offers)(const std::uint32_t* words, const int* levels, const Scan_key* last,
+                      Scan_key* line, int n);
+    // Sets layer words and grown levels from the keys; on the way down a
+    // level of itab (`at`) keeps layer 0 and its level, on the way up a
+    // pixel of layer 0 is left as it is.
+    void (*down_store)(const Scan_key* line, const int* at, std::uint32_t* words, int* levels,
+                       int n);
+    void (*up_store)(const Scan_key* line, std::uint32_t* words, int* levels, int n);
+    // The marks of a line of the grown grid, away from the grid's borders:
+    // the midpoint with the last strictly higher of the pixel above, left,
+    // right and below, NO_DATA when none is higher.
+    void (*marks)(const int* up, const int* at, const int* down, int* out, int n);
+};
+
+// The loops for the processor running.
+const Scan_lines& scan_lines();
+
+// The loops compiled for any processor, for the tests to hold against.
+const Scan_lines& scan_lines_portable();

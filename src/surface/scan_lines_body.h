@@ -1,0 +1,101 @@
+// The bodies of the scan line loops, included once per instruction set by
+// the files that compile them; SCAN_LINES_NAMESPACE names each copy.
+#include "control/program_state.h"
+#include "surface/scan_lines.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace SCAN_LINES_NAMESPACE {
+
+inline Scan_key make_key(std::uint32_t high, int level)
+{
+    return static_cast<Scan_key>(std::uint64_t{high} << 32 |
+                                 (static_cast<std::uint32_t>(level) ^ 0x80000000u));
+}
+
+inline Scan_key least(Scan_key a, Scan_key b) { return a < b ? a : b; }
+
+void down_offers(const int* __restrict up, const int* __restrict at, const int* __restrict down,
+                 const Scan_key* __restrict last, Scan_key* __restrict line, int n)
+{
+    for (int j = 0; j < n; ++j) {
+        const int a = up[j], b = at[j - 1], c = at[j], d = at[j + 1], e = down[j];
+        int alti = kNo_level_yet;
+        alti = a != NO_DATA && a < alti ? a : alti;
+        alti = b != NO_DATA && b < alti ? b : alti;
+        alti = d != NO_DATA && d < alti ? d : alti;
+        alti = e != NO_DATA && e < alti ? e : alti;
+        const bool reached = (a != NO_DATA) | (b != NO_DATA) | (d != NO_DATA) | (e != NO_DATA);
+        const int level = c != NO_DATA ? std::min(c, kNo_level_yet) : alti;
+        const Scan_key fixed = (c != NO_DATA) | reached ? make_key(2, level) : kScan_far_key;
+        const Scan_key above = least(least(last[j - 1], last[j]), last[j + 1]) + kScan_step;
+        line[j] = least(fixed, above);
+    }
+}
+
+void up_offers(const std::uint32_t* __restrict words, const int* __restrict levels,
+               const Scan_key* __restrict last, Scan_key* __restrict line, int n)
+{
+    for (int j = 0; j < n; ++j) {
+        const std::uint32_t l = words[j] & kScan_unreached;
+        const Scan_key own =
+            make_key(l == 0 ? 2 : l + 1, l == 0 ? std::min(levels[j], kNo_level_yet) : levels[j]);
+        const Scan_key below = least(least(last[j - 1], last[j]), last[j + 1]) + kScan_step;
+        line[j] = least(own, below);
+    }
+}
+
+void down_store(const Scan_key* __restrict line, const int* __restrict at,
+                std::uint32_t* __restrict words, int* __restrict levels, int n)
+{
+    for (int j = 0; j < n; ++j) {
+        const Scan_key key = line[j];
+        const auto high = static_cast<std::uint32_t>(key >> 32);
+        const bool far = high >= kScan_far;
+        const bool own = at[j] != NO_DATA;
+        const int level = static_cast<int>(static_cast<std::uint32_t>(key) ^ 0x80000000u);
+        words[j] = own ? 0 : far ? kScan_unreached : high - 1;
+        levels[j] = own ? at[j] : far ? NO_DATA : level;
+    }
+}
+
+void up_store(const Scan_key* __restrict line, std::uint32_t* __restrict words,
+              int* __restrict levels, int n)
+{
+    for (int j = 0; j < n; ++j) {
+        const Scan_key key = line[j];
+        const auto high = static_cast<std::uint32_t>(key >> 32);
+        const bool far = high >= kScan_far;
+        const bool own = words[j] == 0;
+        const std::uint32_t word = far ? kScan_unreached : high - 1;
+        const int level =
+            far ? NO_DATA : static_cast<int>(static_cast<std::uint32_t>(key) ^ 0x80000000u);
+        words[j] = own ? 0 : word;
+        levels[j] = own ? levels[j] : level;
+    }
+}
+
+// The midpoint is rounded half up as a double would be, then truncated
+// toward zero: half the sum rounded down, plus one for an odd sum or a
+// negative one.
+void marks(const int* __restrict up, const int* __restrict at, const int* __restrict down,
+           int* __restrict out, int n)
+{
+    for (int j = 0; j < n; ++j) {
+        const int v = at[j];
+        const int a = up[j], b = at[j - 1], c = at[j + 1], d = down[j];
+        int partner = a;
+        partner = b > v ? b : partner;
+        partner = c > v ? c : partner;
+        partner = d > v ? d : partner;
+        const bool higher = a > v || b > v || c > v || d > v;
+        const int sum = static_cast<int>(static_cast<unsigned>(partner) + static_cast<unsigned>(v));
+        const int mid = (sum >> 1) + ((sum & 1) | (sum < 0 ? 1 : 0));
+        out[j] = higher ? mid : NO_DATA;
+    }
+}
+
+inline const Scan_lines kLines{down_offers, up_offers, down_store, up_store, marks};
+
+} // namespace SCAN_LINES_NAMESPACE
