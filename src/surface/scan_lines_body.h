@@ -28,7 +28,7 @@ void down_offers(const int* __restrict up, const int* __restrict at, const int* 
         alti = e != NO_DATA && e < alti ? e : alti;
         const bool reached = (a != NO_DATA) | (b != NO_DATA) | (d != NO_DATA) | (e != NO_DATA);
         const int level = c != NO_DATA ? std::min(c, kNo_level_yet) : alti;
-        const Scan_key fixed = (c != NO_DATA) | reached ? make_key(2, level) : kScan_far_key;
+        const Scan_key fixed = ((c != NO_DATA) | reached) ? make_key(2, level) : kScan_far_key;
         const Scan_key above = least(least(last[j - 1], last[j]), last[j + 1]) + kScan_step;
         line[j] = least(fixed, above);
     }
