@@ -605,24 +605,27 @@ void mark_segment(Program_state& s, std::vector<std::int32_t>& sources, int& mod
         return;
     }
     if (j0 < ja) mark_and_insert(s, sources, modif, stride, i, j0);
-    int* const marks = s.itab1[i];
-    scan_lines().marks(s.itab2[i - 1] + ja, s.itab2[i] + ja, s.itab2[i + 1] + ja, marks + ja,
-                       jb - ja);
-    // The insertions without branches: which marks fall on empty pixels
-    // follows no pattern to predict.
-    int* const levels = s.itab[i];
-    const std::size_t held = sources.size();
-    sources.resize(held + static_cast<std::size_t>(jb - ja));
-    std::int32_t* const out = sources.data() + held;
-    std::size_t n = 0;
-    for (int j = ja; j < jb; ++j) {
-        const bool insert = marks[j] != NO_DATA && levels[j] == NO_DATA;
-        levels[j] = insert ? marks[j] : levels[j];
-        out[n] = i * stride + j;
-        n += insert;
+    // The pixels inserted are listed without branches: which marks fall on
+    // empty pixels follows no pattern to predict.
+    const Scan_lines& lines = scan_lines();
+    constexpr int kChunk = 512;
+    std::uint8_t inserted[kChunk];
+    for (int j = ja; j < jb; j += kChunk) {
+        const int n = std::min(kChunk, jb - j);
+        lines.insert_marks(s.itab2[i - 1] + j, s.itab2[i] + j, s.itab2[i + 1] + j, s.itab1[i] + j,
+                           s.itab[i] + j, inserted, n);
+        const std::size_t held = sources.size();
+        sources.resize(held + static_cast<std::size_t>(n));
+        std::int32_t* const out = sources.data() + held;
+        const std::int32_t first = i * stride + j;
+        std::size_t count = 0;
+        for (int m = 0; m < n; ++m) {
+            out[count] = first + m;
+            count += inserted[m];
+        }
+        sources.resize(held + count);
+        modif += static_cast<int>(count);
     }
-    sources.resize(held + n);
-    modif += static_cast<int>(n);
     if (jb < j1) mark_and_insert(s, sources, modif, stride, i, jb);
 }
 

@@ -44,10 +44,13 @@ struct Scan_lines {
     void (*down_store)(const Scan_key* line, const int* at, std::uint32_t* words, int* levels,
                        int n);
     void (*up_store)(const Scan_key* line, std::uint32_t* words, int* levels, int n);
-    // The marks of a line of the grown grid, away from the grid's borders:
-    // the midpoint with the last strictly higher of the pixel above, left,
-    // right and below, NO_DATA when none is higher.
-    void (*marks)(const int* up, const int* at, const int* down, int* out, int n);
+    // The marks of a line of the grown grid `at`, away from the grid's
+    // borders: the midpoint with the last strictly higher of the pixel above,
+    // left, right and below, NO_DATA when none is higher. A mark other than
+    // NO_DATA on an empty pixel of `levels`, the line of itab, is written
+    // there too, and flagged in `inserted`.
+    void (*insert_marks)(const int* up, const int* at, const int* down, int* marks, int* levels,
+                         std::uint8_t* inserted, int n);
 };
 
 // The loops for the processor running.

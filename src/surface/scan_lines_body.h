@@ -79,8 +79,9 @@ void up_store(const Scan_key* __restrict line, std::uint32_t* __restrict words,
 // The midpoint is rounded half up as a double would be, then truncated
 // toward zero: half the sum rounded down, plus one for an odd sum or a
 // negative one.
-void marks(const int* __restrict up, const int* __restrict at, const int* __restrict down,
-           int* __restrict out, int n)
+void insert_marks(const int* __restrict up, const int* __restrict at, const int* __restrict down,
+                  int* __restrict marks, int* __restrict levels, std::uint8_t* __restrict inserted,
+                  int n)
 {
     for (int j = 0; j < n; ++j) {
         const int v = at[j];
@@ -92,10 +93,14 @@ void marks(const int* __restrict up, const int* __restrict at, const int* __rest
         const bool higher = a > v || b > v || c > v || d > v;
         const int sum = static_cast<int>(static_cast<unsigned>(partner) + static_cast<unsigned>(v));
         const int mid = (sum >> 1) + ((sum & 1) | (sum < 0 ? 1 : 0));
-        out[j] = higher ? mid : NO_DATA;
+        const int mark = higher ? mid : NO_DATA;
+        const bool insert = mark != NO_DATA && levels[j] == NO_DATA;
+        marks[j] = mark;
+        levels[j] = insert ? mark : levels[j];
+        inserted[j] = insert ? 1 : 0;
     }
 }
 
-inline const Scan_lines kLines{down_offers, up_offers, down_store, up_store, marks};
+inline const Scan_lines kLines{down_offers, up_offers, down_store, up_store, insert_marks};
 
 } // namespace SCAN_LINES_NAMESPACE
