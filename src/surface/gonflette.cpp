@@ -905,6 +905,18 @@ struct Stripe_lines {
     Scan_key* line_at(int offset) { return line.data() + 2 + offset; }
 };
 
+// Calls fetch(x) for the offsets x from `from` to to - 1 that lie outside
+// offsets have.start to have.end - 1.
+template <typename Fetch> void fill_beyond(int from, int to, Stripe_run have, Fetch&& fetch)
+{
+    if (have.start >= have.end) {
+        for (int x = from; x < to; ++x) fetch(x);
+        return;
+    }
+    for (int x = from; x < std::min(to, have.start); ++x) fetch(x);
+    for (int x = std::max(from, have.end); x < to; ++x) fetch(x);
+}
+
 // Line i of stripe k on the way down; b.last holds line i - 1 of the stripe
 // where the stripe had it.
 void down_run(Scans& sc, int k, int i, Stripe_lines& b)
@@ -916,10 +928,8 @@ void down_run(Scans& sc, int k, int i, Stripe_lines& b)
     const int base = k * sc.width - i;
     // The pixels above read beyond what the stripe had of line i - 1: the
     // stripe before's, or none.
-    for (int x = r.start - 2; x < r.end; ++x) {
-        if (i > 0 && x >= before.start && x < before.end) continue;
-        *b.last_at(x) = offer_at(sc.c, i - 1, base + x + 1);
-    }
+    const auto fetch_above = [&](int x) { *b.last_at(x) = offer_at(sc.c, i - 1, base + x + 1); };
+    fill_beyond(r.start - 2, r.end, i > 0 ? before : Stripe_run{0, 0, 0}, fetch_above);
     const int* const up = i > 0 ? s.itab[i - 1] : nullptr;
     const int* const at = s.itab[i];
     const int* const down = i + 1 < s.nb_lig ? s.itab[i + 1] : nullptr;
@@ -955,10 +965,8 @@ void up_run(Scans& sc, int k, int i, Stripe_lines& b)
     const int base = k * sc.width - i;
     // The pixels below read beyond what the stripe had of line i + 1: the
     // stripe after's, or none.
-    for (int x = r.start; x < r.end + 2; ++x) {
-        if (i + 1 < s.nb_lig && x >= after.start && x < after.end) continue;
-        *b.last_at(x) = offer_at(sc.c, i + 1, base + x - 1);
-    }
+    const auto fetch_below = [&](int x) { *b.last_at(x) = offer_at(sc.c, i + 1, base + x - 1); };
+    fill_beyond(r.start, r.end + 2, i + 1 < s.nb_lig ? after : Stripe_run{0, 0, 0}, fetch_below);
     // Column j at offset j - base: the line below's j - 1 to j + 1 at
     // offsets j - base to j - base + 2.
     const Scan_key* const last = b.last_at(-base + 1);
