@@ -905,6 +905,31 @@ struct Stripe_lines {
     Scan_key* line_at(int offset) { return line.data() + 2 + offset; }
 };
 
+// Takes into each of keys[0] to keys[n - 1] what the key on its left offers,
+// `left` for keys[0], once that key has itself taken it: the least over m up
+// to j of keys[m] plus j - m layers. Counted from keys[j] less j layers, that
+// is a running minimum, which keeps the one chain from key to key short.
+void chain_rightward(Scan_key* keys, int n, Scan_key left)
+{
+    Scan_key least_so_far = left + kScan_step;
+    Scan_key layers = 0;
+    for (int j = 0; j < n; ++j, layers += kScan_step) {
+        least_so_far = least(least_so_far, keys[j] - layers);
+        keys[j] = least_so_far + layers;
+    }
+}
+
+// The same from the right, `right` beyond keys[n - 1].
+void chain_leftward(Scan_key* keys, int n, Scan_key right)
+{
+    Scan_key least_so_far = right + kScan_step;
+    Scan_key layers = 0;
+    for (int j = n - 1; j >= 0; --j, layers += kScan_step) {
+        least_so_far = least(least_so_far, keys[j] - layers);
+        keys[j] = least_so_far + layers;
+    }
+}
+
 // Calls fetch(x) for the offsets x from `from` to to - 1 that lie outside
 // offsets have.start to have.end - 1.
 template <typename Fetch> void fill_beyond(int from, int to, Stripe_run have, Fetch&& fetch)
@@ -949,7 +974,7 @@ void down_run(Scans& sc, int k, int i, Stripe_lines& b)
     if (jb > ja) sc.lines.down_offers(up + ja, at + ja, down + ja, last + ja, line + ja, jb - ja);
     for (int j = jb; j < j1; ++j) one(j);
     Scan_key left = offer_at(sc.c, i, j0 - 1);
-    for (int j = j0; j < j1; ++j) left = line[j] = least(line[j], left + kScan_step);
+    chain_rightward(line + j0, j1 - j0, left);
     std::uint32_t* const wl = &sc.c.w.layer[static_cast<std::size_t>(sc.c.t.index(i, 0))];
     sc.lines.down_store(line + j0, at + j0, wl + j0, s.itab2[i] + j0, j1 - j0);
     std::swap(b.last, b.line);
@@ -977,7 +1002,7 @@ void up_run(Scans& sc, int k, int i, Stripe_lines& b)
     int* const gl = s.itab2[i];
     sc.lines.up_offers(wl + j0, gl + j0, last + j0, line + j0, j1 - j0);
     Scan_key right = offer_at(sc.c, i, j1);
-    for (int j = j1 - 1; j >= j0; --j) right = line[j] = least(line[j], right + kScan_step);
+    chain_leftward(line + j0, j1 - j0, right);
     sc.lines.up_store(line + j0, wl + j0, gl + j0, j1 - j0);
     std::swap(b.last, b.line);
 }
