@@ -41,8 +41,10 @@ enum class Dilation_scans { automatic, always, never };
 
 // How a dilation pass spreads its work; the results never depend on it.
 struct Dilation_settings {
-    int threads = 0;   // workers; 0: one per core, one alone for a small grid
-    int tile_side = 0; // lines and columns of a tile; 0: the default, a few tiles per core cache
+    int threads = 0; // workers; 0: one per core, one alone for a small grid
+    // Lines and columns of a tile, and a quarter of the narrowest stripe of
+    // the scans; 0: the default, a few tiles per core cache.
+    int tile_side = 0;
     Dilation_scans scans = Dilation_scans::automatic;
 };
 
