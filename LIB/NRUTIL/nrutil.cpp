@@ -1,5 +1,6 @@
 #include "nrutil.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -27,6 +28,41 @@ template <typename T> void free_matrix(T** Mat, int NbLig)
 {
     if (!Mat) return;
     for (int i = 0; i < NbLig; ++i) std::free(Mat[i]);
+    std::free(Mat);
+}
+
+// One zero-filled block holds every row of a grid, line 0 first, rows side by
+// side; the table has one entry more, which keeps the block for the release.
+// The rows of a grid of at least kGrid_align bytes start on such a boundary
+// of the block, so that the host can back whole stretches of it with large
+// pages. Two requests, whatever the number of lines.
+template <typename T> T** alloc_grid(int NbCol, int NbLig)
+{
+    if (NbCol <= 0 || NbLig <= 0) return nullptr;
+    const auto cols = static_cast<std::size_t>(NbCol);
+    const auto lines = static_cast<std::size_t>(NbLig);
+    if (cols > (SIZE_MAX - kGrid_align) / sizeof(T) / lines) return nullptr;
+    const std::size_t bytes = cols * lines * sizeof(T);
+    const std::size_t slack = bytes >= kGrid_align ? kGrid_align : 0;
+    auto** table = static_cast<T**>(std::calloc(lines + 1, sizeof(T*)));
+    if (!table) return nullptr;
+    auto* block = static_cast<unsigned char*>(std::calloc(bytes + slack, 1));
+    if (!block) {
+        std::free(table);
+        return nullptr;
+    }
+    const auto at = reinterpret_cast<std::uintptr_t>(block);
+    const std::size_t skip = slack ? (kGrid_align - at % kGrid_align) % kGrid_align : 0;
+    T* first = reinterpret_cast<T*>(block + skip);
+    table[lines] = reinterpret_cast<T*>(block);
+    for (std::size_t i = 0; i < lines; ++i) table[i] = first + i * cols;
+    return table;
+}
+
+template <typename T> void free_grid(T** Mat, int NbLig)
+{
+    if (!Mat) return;
+    std::free(Mat[NbLig]);
     std::free(Mat);
 }
 
@@ -58,6 +94,11 @@ double** dmatrice(int NbCol, int NbLig) { return alloc_matrix<double>(NbCol, NbL
 void frdmatrice(double** Mat, int NbLig) { free_matrix(Mat, NbLig); }
 long double** ldmatrice(int NbCol, int NbLig) { return alloc_matrix<long double>(NbCol, NbLig); }
 void frldmatrice(long double** Mat, int NbLig) { free_matrix(Mat, NbLig); }
+
+int** igrille(int NbCol, int NbLig) { return alloc_grid<int>(NbCol, NbLig); }
+void frigrille(int** Mat, int NbLig) { free_grid(Mat, NbLig); }
+unsigned short** usgrille(int NbCol, int NbLig) { return alloc_grid<unsigned short>(NbCol, NbLig); }
+void frusgrille(unsigned short** Mat, int NbLig) { free_grid(Mat, NbLig); }
 
 unsigned char* ucvecteur(int NbCol) { return alloc_vector<unsigned char>(NbCol); }
 void frucvecteur(unsigned char* Mat) { std::free(Mat); }

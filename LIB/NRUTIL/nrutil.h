@@ -8,6 +8,8 @@
 // positive; nothing is printed and nothing is left allocated on failure.
 #pragma once
 
+#include <cstddef>
+
 float** fmatrice(int NbCol, int NbLig);
 void frfmatrice(float** Mat, int NbLig);
 unsigned char** ucmatrice(int NbCol, int NbLig);
@@ -22,6 +24,17 @@ double** dmatrice(int NbCol, int NbLig);
 void frdmatrice(double** Mat, int NbLig);
 long double** ldmatrice(int NbCol, int NbLig);
 void frldmatrice(long double** Mat, int NbLig);
+
+// Grids: the same table and Mat[line][column] access, but every row lies in
+// one zero-filled block, line 0 first, each row right after the one before.
+// The rows of a grid of at least kGrid_align bytes start on a kGrid_align
+// boundary, where a host may back the block with large pages. Released with
+// the fr...grille routine of the same type and the same NbLig.
+inline constexpr std::size_t kGrid_align = std::size_t{2} << 20;
+int** igrille(int NbCol, int NbLig);
+void frigrille(int** Mat, int NbLig);
+unsigned short** usgrille(int NbCol, int NbLig);
+void frusgrille(unsigned short** Mat, int NbLig);
 
 unsigned char* ucvecteur(int NbCol);
 void frucvecteur(unsigned char* Mat);

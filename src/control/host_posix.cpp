@@ -4,11 +4,13 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -175,6 +177,21 @@ void host_unlock_result()
         close(g_lock_fd);
     }
     g_lock_fd = -1;
+}
+
+void host_prefer_large_pages(void* p, std::size_t bytes)
+{
+#ifdef MADV_HUGEPAGE
+    // Whole pages only; a host that refuses the advice keeps its usual pages.
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto at = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t first = (at + page - 1) / page * page;
+    const std::uintptr_t end = (at + bytes) / page * page;
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
 }
 
 void host_install_interrupts(const char* (*at_once)())

@@ -211,6 +211,9 @@ void host_unlock_result()
     g_lock = INVALID_HANDLE_VALUE;
 }
 
+// Large pages need a privilege that a console program does not have.
+void host_prefer_large_pages(void*, std::size_t) {}
+
 void host_install_interrupts(const char* (*)())
 {
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_run_thread, 0,

@@ -90,13 +90,17 @@ std::string format(const char* fmt, const std::string& arg)
     fail("\n\n\tThe file %s is not a regular file : it is not read \n", path.c_str());
 }
 
+// One block per grid: its pages are first touched by the stage that fills
+// it, as large pages where the host has them.
 int** allocate_grid(const Program_state& s)
 {
-    int** grid = imatrice(s.nb_col, s.nb_lig);
+    const long long bytes =
+        static_cast<long long>(s.nb_lig) * s.nb_col * static_cast<long long>(sizeof(int));
+    int** grid = igrille(s.nb_col, s.nb_lig);
     if (!grid)
         fail("\n\n\tNot enough memory for a grid of %d lines and %d columns (%lld bytes) \n",
-             s.nb_lig, s.nb_col,
-             static_cast<long long>(s.nb_lig) * s.nb_col * static_cast<long long>(sizeof(int)));
+             s.nb_lig, s.nb_col, bytes);
+    host_prefer_large_pages(grid[0], static_cast<std::size_t>(bytes));
     return grid;
 }
 

@@ -2,6 +2,7 @@
 // raster, checking its levels and writing the DEM.
 #include "control/console.h"
 #include "control/control.h"
+#include "control/host.h"
 #include "nrutil.h"
 #include "raster/raster_files.h"
 #include "surface/surface.h"
@@ -60,10 +61,12 @@ template <typename Holds> int last_where(int from, Holds holds)
 
 std::uint16_t** allocate_grid16(const Program_state& s)
 {
-    std::uint16_t** grid = usmatrice(s.nb_col, s.nb_lig);
+    const long long bytes = static_cast<long long>(s.nb_lig) * s.nb_col * 2;
+    std::uint16_t** grid = usgrille(s.nb_col, s.nb_lig);
     if (!grid)
         fail("\n\n\tNot enough memory for a grid of %d lines and %d columns (%lld bytes) \n",
-             s.nb_lig, s.nb_col, static_cast<long long>(s.nb_lig) * s.nb_col * 2);
+             s.nb_lig, s.nb_col, bytes);
+    host_prefer_large_pages(grid[0], static_cast<std::size_t>(bytes));
     return grid;
 }
 
@@ -190,11 +193,11 @@ void release_state(Program_state& s)
     // A created input header and the DEM files belong to the output files.
     if (s.f1) std::fclose(s.f1);
     if (s.f1d && s.flag_open == 1) std::fclose(s.f1d);
-    frimatrice(s.itab, s.nb_lig);
-    frimatrice(s.itab1, s.nb_lig);
-    frimatrice(s.itab2, s.nb_lig);
-    frusmatrice(s.jtab, s.nb_lig);
-    frusmatrice(s.jtab1, s.nb_lig);
+    frigrille(s.itab, s.nb_lig);
+    frigrille(s.itab1, s.nb_lig);
+    frigrille(s.itab2, s.nb_lig);
+    frusgrille(s.jtab, s.nb_lig);
+    frusgrille(s.jtab1, s.nb_lig);
     s = Program_state{};
 }
 

@@ -2,7 +2,9 @@
 #include "control/host.h"
 #include "raster/raster_files.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <utility>
 
 namespace {
@@ -11,20 +13,39 @@ namespace {
 // right after a read and around a write.
 constexpr bool kSwap = std::endian::native != std::endian::little;
 
-template <typename T> void swap_row(T* row, int n)
+template <typename T> void swap_row(T* row, std::size_t n)
 {
-    for (int j = 0; j < n; ++j) {
+    for (std::size_t j = 0; j < n; ++j) {
         auto* bytes = reinterpret_cast<unsigned char*>(&row[j]);
         for (std::size_t a = 0, b = sizeof(T) - 1; a < b; ++a, --b) std::swap(bytes[a], bytes[b]);
     }
 }
 
+// Rows that lie side by side in memory (the rows of one grid block) move in
+// one transfer of at most this many bytes: a few system calls for a whole
+// grid instead of one or two per row, and no copy through the stream's buffer.
+constexpr std::size_t kTransfer_max = std::size_t{8} << 20;
+
+// How many rows from line i on lie side by side in memory and fit one
+// transfer; at least one.
+template <typename T> int rows_together(T** tab, int i, int nb_lig, std::size_t n)
+{
+    const std::size_t most = std::max<std::size_t>(1, kTransfer_max / (n * sizeof(T)));
+    int k = 1;
+    while (i + k < nb_lig && static_cast<std::size_t>(k) < most && tab[i + k] == tab[i + k - 1] + n)
+        ++k;
+    return k;
+}
+
 template <typename T> bool read_rows(std::FILE* f, T** tab, int nb_lig, int nb_col)
 {
     const auto n = static_cast<std::size_t>(nb_col);
-    for (int i = 0; i < nb_lig; ++i) {
-        if (std::fread(tab[i], sizeof(T), n, f) != n) return false;
-        if constexpr (kSwap) swap_row(tab[i], nb_col);
+    for (int i = 0; i < nb_lig;) {
+        const int k = rows_together(tab, i, nb_lig, n);
+        const std::size_t count = n * static_cast<std::size_t>(k);
+        if (std::fread(tab[i], sizeof(T), count, f) != count) return false;
+        if constexpr (kSwap) swap_row(tab[i], count);
+        i += k;
     }
     return true;
 }
@@ -32,11 +53,14 @@ template <typename T> bool read_rows(std::FILE* f, T** tab, int nb_lig, int nb_c
 template <typename T> bool write_rows(std::FILE* f, T** tab, int nb_lig, int nb_col)
 {
     const auto n = static_cast<std::size_t>(nb_col);
-    for (int i = 0; i < nb_lig; ++i) {
-        if constexpr (kSwap) swap_row(tab[i], nb_col);
-        const bool ok = std::fwrite(tab[i], sizeof(T), n, f) == n;
-        if constexpr (kSwap) swap_row(tab[i], nb_col);
+    for (int i = 0; i < nb_lig;) {
+        const int k = rows_together(tab, i, nb_lig, n);
+        const std::size_t count = n * static_cast<std::size_t>(k);
+        if constexpr (kSwap) swap_row(tab[i], count);
+        const bool ok = std::fwrite(tab[i], sizeof(T), count, f) == count;
+        if constexpr (kSwap) swap_row(tab[i], count);
         if (!ok) return false;
+        i += k;
     }
     return true;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <utility>
@@ -244,6 +245,67 @@ TEST(Fmatrice, RowAndColumnWindows)
         EXPECT_EQ(probe.requests, want);
         for (int i = 0; i <= n; ++i) EXPECT_EQ(col[i][0], 0.0f);
         frfmatrice(col, n + 1);
+    }
+}
+
+template <typename T, T** (*Alloc)(int, int), void (*Release)(T**, int)> struct GridKind {
+    using Elem = T;
+    static T** make(int cols, int lines) { return Alloc(cols, lines); }
+    static void drop(T** m, int lines) { Release(m, lines); }
+};
+template <typename K> class Grid : public ::testing::Test {
+};
+using GridKinds = ::testing::Types<GridKind<int, igrille, frigrille>,
+                                   GridKind<unsigned short, usgrille, frusgrille>>;
+TYPED_TEST_SUITE(Grid, GridKinds);
+
+// Two requests whatever the shape: the table, one entry longer, then one block
+// that holds every row side by side, zero-filled; a grid of at least
+// kGrid_align bytes starts on that boundary. The release frees the block, then
+// the table.
+TYPED_TEST(Grid, ZeroFilledRowsSideBySideInOneBlock)
+{
+    using T = typename TypeParam::Elem;
+    const Shape grids[] = {{1, 1}, {3, 2}, {1, 9}, {17, 5}, {1024, 1024}, {1023, 2051}};
+    for (Shape s : grids) {
+        SCOPED_TRACE(::testing::Message() << s.cols << " x " << s.lines);
+        const std::size_t bytes = std::size_t(s.cols) * std::size_t(s.lines) * sizeof(T);
+        const std::size_t slack = bytes >= kGrid_align ? kGrid_align : 0;
+        T** m;
+        {
+            Watch w;
+            m = TypeParam::make(s.cols, s.lines);
+            ASSERT_NE(m, nullptr);
+            EXPECT_EQ(probe.requests, (Requests{{s.lines + 1, sizeof(T*)}, {bytes + slack, 1}}));
+        }
+        for (int i = 1; i < s.lines; ++i) EXPECT_EQ(m[i], m[i - 1] + s.cols) << i;
+        if (slack) {
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(m[0]) % kGrid_align, 0u);
+        }
+        for (int i = 0; i < s.lines; ++i)
+            for (int j = 0; j < s.cols; ++j) ASSERT_EQ(m[i][j], T(0)) << i << "," << j;
+        {
+            Watch w;
+            TypeParam::drop(m, s.lines);
+            ASSERT_EQ(probe.freed.size(), 2u);
+            EXPECT_EQ(probe.freed[1], static_cast<void*>(m));
+        }
+    }
+}
+
+TYPED_TEST(Grid, RefusedOrImpossibleRequestGivesNullAndLeavesNothing)
+{
+    for (int refuse = 0; refuse <= 1; ++refuse) {
+        Watch w(refuse);
+        EXPECT_EQ(TypeParam::make(3, 4), nullptr) << "request " << refuse;
+        EXPECT_TRUE(probe.live.empty()) << "request " << refuse;
+    }
+    // Non-positive sides, and a block too large to count in bytes.
+    const Shape bad[] = {{0, 1}, {1, 0}, {-1, 4}, {4, INT_MIN}, {INT_MAX, INT_MAX}};
+    for (Shape s : bad) {
+        Watch w;
+        EXPECT_EQ(TypeParam::make(s.cols, s.lines), nullptr) << s.cols << " x " << s.lines;
+        EXPECT_TRUE(probe.live.empty());
     }
 }
 

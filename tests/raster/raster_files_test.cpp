@@ -170,6 +170,51 @@ TEST(Raster32, ShortFileIsReportedAndSizeIsKnown)
     frimatrice(itab, 1);
 }
 
+// Rows move in transfers that follow the memory: lines 0-1 and 3-4 lie side
+// by side, line 2 apart; a grid block larger than one transfer takes several.
+TEST(Raster32, RowsTransferredAsTheyLieInMemory)
+{
+    std::vector<int> first(6), apart(3), last(6);
+    int* mixed[5] = {first.data(), first.data() + 3, apart.data(), last.data(), last.data() + 3};
+    std::string bytes;
+    for (int i = 0; i < 5; ++i)
+        for (int c = 0; c < 3; ++c) {
+            const int v = i * 3 + c + 1;
+            bytes += std::string{static_cast<char>(v), 0, 0, 0};
+        }
+    std::FILE* f = file_with(bytes);
+    ASSERT_TRUE(read_rows32(f, mixed, 5, 3));
+    std::fclose(f);
+    for (int i = 0; i < 5; ++i)
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(mixed[i][c], i * 3 + c + 1);
+    std::FILE* g = std::tmpfile();
+    ASSERT_TRUE(write_rows32(g, mixed, 5, 3));
+    EXPECT_EQ(contents(g), bytes);
+    std::fclose(g);
+
+    const int cols = 1024, lines = 2051;
+    int** grid = igrille(cols, lines);
+    int** rows = imatrice(cols, lines);
+    ASSERT_TRUE(grid && rows);
+    for (int i = 0; i < lines; ++i)
+        for (int c = 0; c < cols; ++c) grid[i][c] = i * cols + c;
+    std::FILE* h = std::tmpfile();
+    ASSERT_TRUE(write_rows32(h, grid, lines, cols));
+    std::rewind(h);
+    ASSERT_TRUE(read_rows32(h, rows, lines, cols));
+    for (int i = 0; i < lines; ++i) ASSERT_EQ(rows[i][cols - 1], i * cols + cols - 1) << i;
+    std::fclose(h);
+    // One pixel missing at the end fails the last transfer.
+    std::FILE* cut = std::tmpfile();
+    ASSERT_TRUE(write_rows32(cut, grid, lines - 1, cols));
+    std::fwrite(grid[lines - 1], sizeof(int), cols - 1, cut);
+    std::rewind(cut);
+    EXPECT_FALSE(read_rows32(cut, grid, lines, cols));
+    std::fclose(cut);
+    frigrille(grid, lines);
+    frimatrice(rows, lines);
+}
+
 TEST(FileNames, SuffixesFollowThePixelType)
 {
     EXPECT_STREQ(contour_raster_suffix(0), "_c2.raw");
