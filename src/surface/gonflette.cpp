@@ -36,6 +36,7 @@
 // A pass with many new levels, the first above all, changes most of the grid:
 // it grows the whole grid afresh instead, in two scans that stream through
 // memory, and marks every pixel on the way.
+#include "control/host.h"
 #include "control/program_state.h"
 #include "surface/parallel.h"
 #include "surface/scan_lines.h"
@@ -1117,8 +1118,12 @@ void gonflette(Program_state& s, Dilation_work& w)
             throw std::length_error("the dilation cannot index a grid of this size");
         make_tiles(s, w);
         // Left unset: the first pass sets every word, by scans or in start_tile.
-        w.layer = std::make_unique_for_overwrite<std::uint32_t[]>(
-            static_cast<std::size_t>(w.tiles->stride) * static_cast<std::size_t>(s.nb_lig));
+        // Large pages where the host has them spare the first pass a page
+        // fault every 4 KiB.
+        const std::size_t words =
+            static_cast<std::size_t>(w.tiles->stride) * static_cast<std::size_t>(s.nb_lig);
+        w.layer = std::make_unique_for_overwrite<std::uint32_t[]>(words);
+        host_prefer_large_pages(w.layer.get(), words * sizeof(std::uint32_t));
     }
     // The workers, started once for all the steps of the passes.
     Dilation_tiles& tiles = *w.tiles;
