@@ -781,14 +781,6 @@ constexpr long long kScan_share = 32;
 // below, then from the right) find it, since every nearest fixed pixel is
 // reached by a shortest path that goes first one way then the other. The
 // marks are made on the way up as soon as the levels they read are final.
-Scan_key make_key(std::uint32_t high, int level)
-{
-    return static_cast<Scan_key>(std::uint64_t{high} << 32 |
-                                 (static_cast<std::uint32_t>(level) ^ 0x80000000u));
-}
-
-Scan_key least(Scan_key a, Scan_key b) { return a < b ? a : b; }
-
 // The key offered by a pixel of layer word `word` and grown level `level`.
 Scan_key offer_of(std::uint32_t word, int level)
 {

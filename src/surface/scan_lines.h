@@ -23,6 +23,15 @@ inline constexpr Scan_key kScan_far_key = Scan_key{kScan_far} << 32;
 // Start of the growth's minimum search: levels are expected to lie below it.
 inline constexpr int kNo_level_yet = 99999999;
 
+// The key of a pixel at `high` (its layer plus one) with level `level`.
+constexpr Scan_key make_key(std::uint32_t high, int level)
+{
+    return static_cast<Scan_key>(std::uint64_t{high} << 32 |
+                                 (static_cast<std::uint32_t>(level) ^ 0x80000000u));
+}
+
+constexpr Scan_key least(Scan_key a, Scan_key b) { return a < b ? a : b; }
+
 // The loops, each over pixels 0 to n - 1 of pointers set at the first pixel;
 // the loops that read the pixels beside a pixel on its line read index -1
 // and n as well.

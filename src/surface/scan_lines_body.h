@@ -8,14 +8,6 @@
 
 namespace SCAN_LINES_NAMESPACE {
 
-inline Scan_key make_key(std::uint32_t high, int level)
-{
-    return static_cast<Scan_key>(std::uint64_t{high} << 32 |
-                                 (static_cast<std::uint32_t>(level) ^ 0x80000000u));
-}
-
-inline Scan_key least(Scan_key a, Scan_key b) { return a < b ? a : b; }
-
 void down_offers(const int* __restrict up, const int* __restrict at, const int* __restrict down,
                  const Scan_key* __restrict last, Scan_key* __restrict line, int n)
 {
