@@ -7,10 +7,12 @@
 // Each pass announces itself after reporting the count of the pass before it;
 // the count of the last pass, always 0, is never shown. The passes share one
 // working storage, so that each starts from what the one before left. Each
-// pass begins at a safe point, where a recorded interrupt ends the run.
+// pass begins at a safe point, where a recorded interrupt ends the run. No
+// stage reads the marks of the passes, so they are not kept.
 void dilation(Program_state& s)
 {
     Dilation_work w;
+    w.settings.marks = false;
     s.modif = 1;
     int lco = 0;
     while (s.modif > 0) {

@@ -594,9 +594,10 @@ void mark_and_insert(Program_state& s, std::vector<std::int32_t>& sources, int& 
 }
 
 // Marks, as mark_and_insert does, pixels j0 to j1 - 1 of line i. Away from the grid's borders the
-// marks are computed in one line loop, then the empty pixels among them filled.
+// marks are computed in one line loop, then the empty pixels among them filled; there
+// they go into itab1 only when `keep_marks`.
 void mark_segment(Program_state& s, std::vector<std::int32_t>& sources, int& modif,
-                  std::int32_t stride, int i, int j0, int j1)
+                  std::int32_t stride, int i, int j0, int j1, bool keep_marks = true)
 {
     const int nc = s.nb_col;
     const int ja = std::max(j0, 1);
@@ -610,11 +611,11 @@ void mark_segment(Program_state& s, std::vector<std::int32_t>& sources, int& mod
     // empty pixels follows no pattern to predict.
     const Scan_lines& lines = scan_lines();
     constexpr int kChunk = 512;
-    std::uint8_t inserted[kChunk];
+    std::int32_t inserted[kChunk];
     for (int j = ja; j < jb; j += kChunk) {
         const int n = std::min(kChunk, jb - j);
-        lines.insert_marks(s.itab2[i - 1] + j, s.itab2[i] + j, s.itab2[i + 1] + j, s.itab1[i] + j,
-                           s.itab[i] + j, inserted, n);
+        lines.insert_marks(s.itab2[i - 1] + j, s.itab2[i] + j, s.itab2[i + 1] + j,
+                           keep_marks ? s.itab1[i] + j : nullptr, s.itab[i] + j, inserted, n);
         const std::size_t held = sources.size();
         sources.resize(held + static_cast<std::size_t>(n));
         std::int32_t* const out = sources.data() + held;
@@ -622,7 +623,7 @@ void mark_segment(Program_state& s, std::vector<std::int32_t>& sources, int& mod
         std::size_t count = 0;
         for (int m = 0; m < n; ++m) {
             out[count] = first + m;
-            count += inserted[m];
+            count += static_cast<std::size_t>(inserted[m]);
         }
         sources.resize(held + count);
         modif += static_cast<int>(count);
@@ -935,6 +936,16 @@ template <typename Fetch> void fill_beyond(int from, int to, Stripe_run have, Fe
     for (int x = std::max(from, have.end); x < to; ++x) fetch(x);
 }
 
+// Asks the caches for columns j0 to j1 - 1 of a line, ahead of the run of
+// the next line: the runs of a stripe are a few KiB, each on a page of its
+// own, where the processor's own prefetching starts cold.
+template <typename T> void prefetch_run(const T* line, int j0, int j1)
+{
+    const char* const first = reinterpret_cast<const char*>(line + std::max(j0, 0));
+    const char* const end = reinterpret_cast<const char*>(line + std::max(j1, 0));
+    for (const char* p = first; p < end; p += 64) __builtin_prefetch(p, 1, 3);
+}
+
 // Line i of stripe k on the way down; b.last holds line i - 1 of the stripe
 // where the stripe had it.
 void down_run(Scans& sc, int k, int i, Stripe_lines& b)
@@ -966,9 +977,15 @@ void down_run(Scans& sc, int k, int i, Stripe_lines& b)
     for (int j = j0; j < ja; ++j) one(j);
     if (jb > ja) sc.lines.down_offers(up + ja, at + ja, down + ja, last + ja, line + ja, jb - ja);
     for (int j = jb; j < j1; ++j) one(j);
+    std::uint32_t* const wl = &sc.c.w.layer[static_cast<std::size_t>(sc.c.t.index(i, 0))];
+    // The next line's run lies one column to the left.
+    if (i + 2 < s.nb_lig) prefetch_run(s.itab[i + 2], j0 - 1, j1);
+    if (i + 1 < s.nb_lig) {
+        prefetch_run(wl + sc.c.t.stride, j0 - 1, j1);
+        prefetch_run(s.itab2[i + 1], j0 - 1, j1);
+    }
     Scan_key left = offer_at(sc.c, i, j0 - 1);
     chain_rightward(line + j0, j1 - j0, left);
-    std::uint32_t* const wl = &sc.c.w.layer[static_cast<std::size_t>(sc.c.t.index(i, 0))];
     sc.lines.down_store(line + j0, at + j0, wl + j0, s.itab2[i] + j0, j1 - j0);
     std::swap(b.last, b.line);
 }
@@ -994,6 +1011,14 @@ void up_run(Scans& sc, int k, int i, Stripe_lines& b)
     std::uint32_t* const wl = &sc.c.w.layer[static_cast<std::size_t>(sc.c.t.index(i, 0))];
     int* const gl = s.itab2[i];
     sc.lines.up_offers(wl + j0, gl + j0, last + j0, line + j0, j1 - j0);
+    // The next line's run, one column to the right, and the marks of this
+    // line, made after it.
+    if (i > 0) {
+        prefetch_run(wl - sc.c.t.stride, j0, j1 + 1);
+        prefetch_run(s.itab2[i - 1], j0, j1 + 1);
+    }
+    if (sc.c.w.settings.marks) prefetch_run(s.itab1[i], j0, j1 + 1);
+    prefetch_run(s.itab[i], j0, j1 + 1);
     Scan_key right = offer_at(sc.c, i, j1);
     chain_leftward(line + j0, j1 - j0, right);
     sc.lines.up_store(line + j0, wl + j0, gl + j0, j1 - j0);
@@ -1006,7 +1031,9 @@ void mark_run(Scans& sc, Scan_insertions& out, int i, int j0, int j1)
 {
     j0 = std::max(j0, 0);
     j1 = std::min(j1, sc.c.s.nb_col);
-    if (j0 < j1) mark_segment(sc.c.s, out.sources, out.modif, sc.c.t.stride, i, j0, j1);
+    if (j0 < j1)
+        mark_segment(sc.c.s, out.sources, out.modif, sc.c.t.stride, i, j0, j1,
+                     sc.c.w.settings.marks);
 }
 
 void scan_down(Scans& sc)

@@ -57,9 +57,10 @@ struct Scan_lines {
     // borders: the midpoint with the last strictly higher of the pixel above,
     // left, right and below, NO_DATA when none is higher. A mark other than
     // NO_DATA on an empty pixel of `levels`, the line of itab, is written
-    // there too, and flagged in `inserted`.
+    // there too, and flagged in `inserted`. `marks` null: the marks are
+    // not kept.
     void (*insert_marks)(const int* up, const int* at, const int* down, int* marks, int* levels,
-                         std::uint8_t* inserted, int n);
+                         std::int32_t* inserted, int n);
 };
 
 // The loops for the processor running.

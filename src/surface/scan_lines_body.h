@@ -14,10 +14,10 @@ void down_offers(const int* __restrict up, const int* __restrict at, const int* 
     for (int j = 0; j < n; ++j) {
         const int a = up[j], b = at[j - 1], c = at[j], d = at[j + 1], e = down[j];
         int alti = kNo_level_yet;
-        alti = a != NO_DATA && a < alti ? a : alti;
-        alti = b != NO_DATA && b < alti ? b : alti;
-        alti = d != NO_DATA && d < alti ? d : alti;
-        alti = e != NO_DATA && e < alti ? e : alti;
+        alti = (a != NO_DATA) & (a < alti) ? a : alti;
+        alti = (b != NO_DATA) & (b < alti) ? b : alti;
+        alti = (d != NO_DATA) & (d < alti) ? d : alti;
+        alti = (e != NO_DATA) & (e < alti) ? e : alti;
         const bool reached = (a != NO_DATA) | (b != NO_DATA) | (d != NO_DATA) | (e != NO_DATA);
         const int level = c != NO_DATA ? std::min(c, kNo_level_yet) : alti;
         const Scan_key fixed = ((c != NO_DATA) | reached) ? make_key(2, level) : kScan_far_key;
@@ -71,9 +71,10 @@ void up_store(const Scan_key* __restrict line, std::uint32_t* __restrict words,
 // The midpoint is rounded half up as a double would be, then truncated
 // toward zero: half the sum rounded down, plus one for an odd sum or a
 // negative one.
-void insert_marks(const int* __restrict up, const int* __restrict at, const int* __restrict down,
-                  int* __restrict marks, int* __restrict levels, std::uint8_t* __restrict inserted,
-                  int n)
+template <bool Keep>
+void insert_marks_into(const int* __restrict up, const int* __restrict at,
+                       const int* __restrict down, int* __restrict marks, int* __restrict levels,
+                       std::int32_t* __restrict inserted, int n)
 {
     for (int j = 0; j < n; ++j) {
         const int v = at[j];
@@ -82,15 +83,24 @@ void insert_marks(const int* __restrict up, const int* __restrict at, const int*
         partner = b > v ? b : partner;
         partner = c > v ? c : partner;
         partner = d > v ? d : partner;
-        const bool higher = a > v || b > v || c > v || d > v;
+        const bool higher = (a > v) | (b > v) | (c > v) | (d > v);
         const int sum = static_cast<int>(static_cast<unsigned>(partner) + static_cast<unsigned>(v));
         const int mid = (sum >> 1) + ((sum & 1) | (sum < 0 ? 1 : 0));
         const int mark = higher ? mid : NO_DATA;
-        const bool insert = mark != NO_DATA && levels[j] == NO_DATA;
-        marks[j] = mark;
+        const bool insert = (mark != NO_DATA) & (levels[j] == NO_DATA);
+        if constexpr (Keep) marks[j] = mark;
         levels[j] = insert ? mark : levels[j];
         inserted[j] = insert ? 1 : 0;
     }
+}
+
+void insert_marks(const int* up, const int* at, const int* down, int* marks, int* levels,
+                  std::int32_t* inserted, int n)
+{
+    if (marks)
+        insert_marks_into<true>(up, at, down, marks, levels, inserted, n);
+    else
+        insert_marks_into<false>(up, at, down, marks, levels, inserted, n);
 }
 
 inline const Scan_lines kLines{down_offers, up_offers, down_store, up_store, insert_marks};

@@ -39,13 +39,18 @@ void copy_surface(Program_state& s);
 // many of them.
 enum class Dilation_scans { automatic, always, never };
 
-// How a dilation pass spreads its work; the results never depend on it.
+// How a dilation pass spreads its work, and whether it keeps its marks; the
+// results never depend on the rest.
 struct Dilation_settings {
     int threads = 0; // workers; 0: one per core, one alone for a small grid
     // Lines and columns of a tile, and a quarter of the narrowest stripe of
     // the scans; 0: the default, a few tiles per core cache.
     int tile_side = 0;
     Dilation_scans scans = Dilation_scans::automatic;
+    // Whether itab1 gets the marks. False leaves it as it falls, for a
+    // caller that overwrites it: the passes by scans then write one grid
+    // less.
+    bool marks = true;
 };
 
 // The tiles of the grid and what each keeps from one pass to the next; defined
@@ -92,8 +97,9 @@ void gonflette(Program_state& s);
 void gonflette(Program_state& s, Dilation_work& w);
 
 // The dilation loop: passes of gonflette, with their console lines, until a
-// pass inserts nothing. Changes what gonflette changes; modif is 0 on return.
-// Throws what gonflette throws.
+// pass inserts nothing. Changes what gonflette changes, but leaves itab1 as
+// it falls: the stages after it make itab1 a copy of itab. modif is 0 on
+// return. Throws what gonflette throws.
 void dilation(Program_state& s);
 
 // Residual gap filling, in place on itab: sweeps that give each empty pixel

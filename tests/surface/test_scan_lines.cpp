@@ -5,6 +5,7 @@
 #include "control/program_state.h"
 #include "surface/scan_lines.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -81,12 +82,18 @@ TEST(ScanLines, EveryLoopAgreesWithThePortableOne)
 
         std::vector<int> ma(kWidth + 2, 7), mb(kWidth + 2, 7);
         la = lb = in.levels;
-        std::vector<std::uint8_t> fa(kWidth + 2), fb(kWidth + 2);
+        std::vector<std::int32_t> fa(kWidth + 2), fb(kWidth + 2);
         fast.insert_marks(&in.up[1], &in.at[1], &in.down[1], &ma[1], &la[1], &fa[1], n);
         portable.insert_marks(&in.up[1], &in.at[1], &in.down[1], &mb[1], &lb[1], &fb[1], n);
         ASSERT_EQ(ma, mb) << "marks, draw " << draw;
         ASSERT_EQ(la, lb) << "marks, draw " << draw;
         ASSERT_EQ(fa, fb) << "marks, draw " << draw;
+        // Without the marks kept, the same insertions.
+        lb = in.levels;
+        std::fill(fb.begin(), fb.end(), 0);
+        fast.insert_marks(&in.up[1], &in.at[1], &in.down[1], nullptr, &lb[1], &fb[1], n);
+        ASSERT_EQ(la, lb) << "marks not kept, draw " << draw;
+        ASSERT_EQ(fa, fb) << "marks not kept, draw " << draw;
     }
 }
 
@@ -103,7 +110,7 @@ TEST(ScanLines, MidpointsAsADoubleRoundsThem)
         if (higher <= v) continue;
         const int up[3] = {v, v, v}, at[3] = {v, v, v}, down[3] = {higher, higher, higher};
         int mark = 0, level = NO_DATA;
-        std::uint8_t inserted = 0;
+        std::int32_t inserted = 0;
         lines.insert_marks(&up[1], &at[1], &down[1], &mark, &level, &inserted, 1);
         const int sum = static_cast<int>(static_cast<unsigned>(higher) + static_cast<unsigned>(v));
         const int want = static_cast<int>(static_cast<double>(sum) * 0.5 + 0.5);
