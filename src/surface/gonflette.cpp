@@ -48,6 +48,7 @@
 #include <climits>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -621,7 +622,18 @@ void mark_segment(Program_state& s, std::vector<std::int32_t>& sources, int& mod
         std::int32_t* const out = sources.data() + held;
         const std::int32_t first = i * stride + j;
         std::size_t count = 0;
-        for (int m = 0; m < n; ++m) {
+        // Most groups of eight pixels have no insertion, and are skipped.
+        int m = 0;
+        for (; m + 8 <= n; m += 8) {
+            std::uint64_t flags[4];
+            std::memcpy(flags, inserted + m, sizeof flags);
+            if ((flags[0] | flags[1] | flags[2] | flags[3]) == 0) continue;
+            for (int q = m; q < m + 8; ++q) {
+                out[count] = first + q;
+                count += static_cast<std::size_t>(inserted[q]);
+            }
+        }
+        for (; m < n; ++m) {
             out[count] = first + m;
             count += static_cast<std::size_t>(inserted[m]);
         }
@@ -899,31 +911,6 @@ struct Stripe_lines {
     Scan_key* line_at(int offset) { return line.data() + 2 + offset; }
 };
 
-// Takes into each of keys[0] to keys[n - 1] what the key on its left offers,
-// `left` for keys[0], once that key has itself taken it: the least over m up
-// to j of keys[m] plus j - m layers. Counted from keys[j] less j layers, that
-// is a running minimum, which keeps the one chain from key to key short.
-void chain_rightward(Scan_key* keys, int n, Scan_key left)
-{
-    Scan_key least_so_far = left + kScan_step;
-    Scan_key layers = 0;
-    for (int j = 0; j < n; ++j, layers += kScan_step) {
-        least_so_far = least(least_so_far, keys[j] - layers);
-        keys[j] = least_so_far + layers;
-    }
-}
-
-// The same from the right, `right` beyond keys[n - 1].
-void chain_leftward(Scan_key* keys, int n, Scan_key right)
-{
-    Scan_key least_so_far = right + kScan_step;
-    Scan_key layers = 0;
-    for (int j = n - 1; j >= 0; --j, layers += kScan_step) {
-        least_so_far = least(least_so_far, keys[j] - layers);
-        keys[j] = least_so_far + layers;
-    }
-}
-
 // Calls fetch(x) for the offsets x from `from` to to - 1 that lie outside
 // offsets have.start to have.end - 1.
 template <typename Fetch> void fill_beyond(int from, int to, Stripe_run have, Fetch&& fetch)
@@ -985,7 +972,7 @@ void down_run(Scans& sc, int k, int i, Stripe_lines& b)
         prefetch_run(s.itab2[i + 1], j0 - 1, j1);
     }
     Scan_key left = offer_at(sc.c, i, j0 - 1);
-    chain_rightward(line + j0, j1 - j0, left);
+    sc.lines.chain_rightward(line + j0, j1 - j0, left);
     sc.lines.down_store(line + j0, at + j0, wl + j0, s.itab2[i] + j0, j1 - j0);
     std::swap(b.last, b.line);
 }
@@ -1020,7 +1007,7 @@ void up_run(Scans& sc, int k, int i, Stripe_lines& b)
     if (sc.c.w.settings.marks) prefetch_run(s.itab1[i], j0, j1 + 1);
     prefetch_run(s.itab[i], j0, j1 + 1);
     Scan_key right = offer_at(sc.c, i, j1);
-    chain_leftward(line + j0, j1 - j0, right);
+    sc.lines.chain_leftward(line + j0, j1 - j0, right);
     sc.lines.up_store(line + j0, wl + j0, gl + j0, j1 - j0);
     std::swap(b.last, b.line);
 }

@@ -47,6 +47,11 @@ struct Scan_lines {
     // below (keys `last`) offer.
     void (*up_offers)(const std::uint32_t* words, const int* levels, const Scan_key* last,
                       Scan_key* line, int n);
+    // Takes into each of keys[0] to keys[n - 1] what the key on its left
+    // offers, `left` for keys[0], once that key has itself taken it; the
+    // same from the right, `right` beyond keys[n - 1].
+    void (*chain_rightward)(Scan_key* keys, int n, Scan_key left);
+    void (*chain_leftward)(Scan_key* keys, int n, Scan_key right);
     // Sets layer words and grown levels from the keys; on the way down a
     // level of itab (`at`) keeps layer 0 and its level, on the way up a
     // pixel of layer 0 is left as it is.

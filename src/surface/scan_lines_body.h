@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
 
 namespace SCAN_LINES_NAMESPACE {
 
@@ -37,6 +40,88 @@ void up_offers(const std::uint32_t* __restrict words, const int* __restrict leve
         line[j] = least(own, below);
     }
 }
+
+// Along a line, keys[j] takes the least over m up to j of keys[m] plus
+// j - m layers. Counted from keys[j] less j layers, that is a running
+// minimum, which keeps the one chain from key to key short.
+inline void chain_rightward_scalar(Scan_key* keys, int n, Scan_key left)
+{
+    Scan_key least_so_far = left + kScan_step;
+    Scan_key layers = 0;
+    for (int j = 0; j < n; ++j, layers += kScan_step) {
+        least_so_far = least(least_so_far, keys[j] - layers);
+        keys[j] = least_so_far + layers;
+    }
+}
+
+inline void chain_leftward_scalar(Scan_key* keys, int n, Scan_key right)
+{
+    Scan_key least_so_far = right + kScan_step;
+    Scan_key layers = 0;
+    for (int j = n - 1; j >= 0; --j, layers += kScan_step) {
+        least_so_far = least(least_so_far, keys[j] - layers);
+        keys[j] = least_so_far + layers;
+    }
+}
+
+#if defined(__AVX2__)
+// Four keys at a time: the running minimum within the four in two shifted
+// minimums, then the least with what came before; the chain from one group
+// to the next is that one minimum.
+inline __m256i least4(__m256i a, __m256i b)
+{
+    return _mm256_blendv_epi8(a, b, _mm256_cmpgt_epi64(a, b));
+}
+
+void chain_rightward(Scan_key* keys, int n, Scan_key left)
+{
+    const __m256i far = _mm256_set1_epi64x(INT64_MAX);
+    const __m256i four = _mm256_set1_epi64x(4 * kScan_step);
+    __m256i layers = _mm256_set_epi64x(3 * kScan_step, 2 * kScan_step, kScan_step, 0);
+    __m256i before = _mm256_set1_epi64x(left + kScan_step);
+    int j = 0;
+    for (; j + 4 <= n; j += 4) {
+        auto* const at = reinterpret_cast<__m256i*>(keys + j);
+        __m256i x = _mm256_sub_epi64(_mm256_loadu_si256(at), layers);
+        x = least4(x, _mm256_blend_epi32(_mm256_permute4x64_epi64(x, 0x90), far, 0x03));
+        x = least4(x, _mm256_blend_epi32(_mm256_permute4x64_epi64(x, 0x40), far, 0x0f));
+        x = least4(x, before);
+        _mm256_storeu_si256(at, _mm256_add_epi64(x, layers));
+        before = _mm256_permute4x64_epi64(x, 0xff);
+        layers = _mm256_add_epi64(layers, four);
+    }
+    chain_rightward_scalar(keys + j, n - j, j > 0 ? keys[j - 1] : left);
+}
+
+void chain_leftward(Scan_key* keys, int n, Scan_key right)
+{
+    const __m256i far = _mm256_set1_epi64x(INT64_MAX);
+    const __m256i four = _mm256_set1_epi64x(4 * kScan_step);
+    __m256i layers = _mm256_set_epi64x(0, kScan_step, 2 * kScan_step, 3 * kScan_step);
+    __m256i after = _mm256_set1_epi64x(right + kScan_step);
+    int j = n;
+    for (; j - 4 >= 0; j -= 4) {
+        auto* const at = reinterpret_cast<__m256i*>(keys + j - 4);
+        __m256i x = _mm256_sub_epi64(_mm256_loadu_si256(at), layers);
+        x = least4(x, _mm256_blend_epi32(_mm256_permute4x64_epi64(x, 0xf9), far, 0xc0));
+        x = least4(x, _mm256_blend_epi32(_mm256_permute4x64_epi64(x, 0xfe), far, 0xf0));
+        x = least4(x, after);
+        _mm256_storeu_si256(at, _mm256_add_epi64(x, layers));
+        after = _mm256_permute4x64_epi64(x, 0x00);
+        layers = _mm256_add_epi64(layers, four);
+    }
+    chain_leftward_scalar(keys, j, j < n ? keys[j] : right);
+}
+#else
+void chain_rightward(Scan_key* keys, int n, Scan_key left)
+{
+    chain_rightward_scalar(keys, n, left);
+}
+void chain_leftward(Scan_key* keys, int n, Scan_key right)
+{
+    chain_leftward_scalar(keys, n, right);
+}
+#endif
 
 void down_store(const Scan_key* __restrict line, const int* __restrict at,
                 std::uint32_t* __restrict words, int* __restrict levels, int n)
@@ -103,6 +188,7 @@ void insert_marks(const int* up, const int* at, const int* down, int* marks, int
         insert_marks_into<false>(up, at, down, marks, levels, inserted, n);
 }
 
-inline const Scan_lines kLines{down_offers, up_offers, down_store, up_store, insert_marks};
+inline const Scan_lines kLines{down_offers, up_offers, chain_rightward, chain_leftward,
+                               down_store,  up_store,  insert_marks};
 
 } // namespace SCAN_LINES_NAMESPACE

@@ -67,6 +67,18 @@ TEST(ScanLines, EveryLoopAgreesWithThePortableOne)
         portable.up_offers(&in.words[1], &in.levels[1], &in.keys[1], &b[1], n);
         ASSERT_EQ(a, b) << "up offers, draw " << draw;
 
+        // The chains, over every length up to a line, tails included.
+        const int m = static_cast<int>(rng() % (kWidth + 1));
+        const Scan_key beside = random_key(rng);
+        a = b = in.keys;
+        fast.chain_rightward(&a[1], m, beside);
+        portable.chain_rightward(&b[1], m, beside);
+        ASSERT_EQ(a, b) << "chain rightward, draw " << draw;
+        a = b = in.keys;
+        fast.chain_leftward(&a[1], m, beside);
+        portable.chain_leftward(&b[1], m, beside);
+        ASSERT_EQ(a, b) << "chain leftward, draw " << draw;
+
         std::vector<std::uint32_t> wa = in.words, wb = in.words;
         std::vector<int> la = in.levels, lb = in.levels;
         fast.down_store(&in.keys[1], &in.at[1], &wa[1], &la[1], n);
