@@ -579,15 +579,15 @@ int mark_of(const Program_state& s, int i, int j)
     return higher ? midpoint(ival2, alt_prov) : NO_DATA;
 }
 
-// Writes the mark of (i, j) into itab1, and into itab when it falls on an
-// empty pixel; such a pixel is counted in `modif` and kept in `sources` as a
-// new level for the next pass. A mark equal to NO_DATA cannot be told from no
-// mark and is not inserted.
+// Writes the mark of (i, j) into itab1 when `keep_marks`, and into itab when
+// it falls on an empty pixel; such a pixel is counted in `modif` and kept in
+// `sources` as a new level for the next pass. A mark equal to NO_DATA cannot
+// be told from no mark and is not inserted.
 void mark_and_insert(Program_state& s, std::vector<std::int32_t>& sources, int& modif,
-                     std::int32_t stride, int i, int j)
+                     std::int32_t stride, int i, int j, bool keep_marks)
 {
     const int mark = mark_of(s, i, j);
-    s.itab1[i][j] = mark;
+    if (keep_marks) s.itab1[i][j] = mark;
     if (mark == NO_DATA || s.itab[i][j] != NO_DATA) return;
     s.itab[i][j] = mark;
     ++modif;
@@ -595,19 +595,18 @@ void mark_and_insert(Program_state& s, std::vector<std::int32_t>& sources, int& 
 }
 
 // Marks, as mark_and_insert does, pixels j0 to j1 - 1 of line i. Away from the grid's borders the
-// marks are computed in one line loop, then the empty pixels among them filled; there
-// they go into itab1 only when `keep_marks`.
+// marks are computed in one line loop, then the empty pixels among them filled.
 void mark_segment(Program_state& s, std::vector<std::int32_t>& sources, int& modif,
-                  std::int32_t stride, int i, int j0, int j1, bool keep_marks = true)
+                  std::int32_t stride, int i, int j0, int j1, bool keep_marks)
 {
     const int nc = s.nb_col;
     const int ja = std::max(j0, 1);
     const int jb = std::min(j1, nc - 1);
     if (i == 0 || i + 1 == s.nb_lig || ja >= jb) {
-        for (int j = j0; j < j1; ++j) mark_and_insert(s, sources, modif, stride, i, j);
+        for (int j = j0; j < j1; ++j) mark_and_insert(s, sources, modif, stride, i, j, keep_marks);
         return;
     }
-    if (j0 < ja) mark_and_insert(s, sources, modif, stride, i, j0);
+    if (j0 < ja) mark_and_insert(s, sources, modif, stride, i, j0, keep_marks);
     // The pixels inserted are listed without branches: which marks fall on
     // empty pixels follows no pattern to predict.
     const Scan_lines& lines = scan_lines();
@@ -640,14 +639,14 @@ void mark_segment(Program_state& s, std::vector<std::int32_t>& sources, int& mod
         sources.resize(held + count);
         modif += static_cast<int>(count);
     }
-    if (jb < j1) mark_and_insert(s, sources, modif, stride, i, jb);
+    if (jb < j1) mark_and_insert(s, sources, modif, stride, i, jb, keep_marks);
 }
 
 // Marks every pixel of tile t.
-void mark_whole(Program_state& s, Dilation_tile& t, std::int32_t stride)
+void mark_whole(Program_state& s, Dilation_tile& t, std::int32_t stride, bool keep_marks)
 {
     for (int i = t.first_line; i < t.end_line; ++i)
-        mark_segment(s, t.sources, t.modif, stride, i, t.first_col, t.end_col);
+        mark_segment(s, t.sources, t.modif, stride, i, t.first_col, t.end_col, keep_marks);
 }
 
 bool kept(const Dilation_work& w, std::int32_t p)
@@ -676,8 +675,9 @@ void mark_tile(Pass& c, int n)
     const int tj = n % t.cols;
     tile.modif = 0;
     const std::int32_t st = t.stride;
+    const bool keep = c.w.settings.marks;
     if (tile.rescan) {
-        mark_whole(s, tile, st);
+        mark_whole(s, tile, st, keep);
         return;
     }
     const auto inside_tile = [&](int k, int l) {
@@ -686,13 +686,13 @@ void mark_tile(Pass& c, int n)
     for (const std::int32_t p : tile.kept) {
         int i, j;
         t.split(p, i, j);
-        mark_and_insert(s, tile.sources, tile.modif, st, i, j);
+        mark_and_insert(s, tile.sources, tile.modif, st, i, j, keep);
         for (int m = 0; m < 8; ++m) {
             if (!kCross[m]) continue;
             const int k = i + kDk[m];
             const int l = j + kDl[m];
             if (inside_tile(k, l) && !kept(c.w, k * st + l))
-                mark_and_insert(s, tile.sources, tile.modif, st, k, l);
+                mark_and_insert(s, tile.sources, tile.modif, st, k, l, keep);
         }
     }
     // The border lines and columns beside a tile whose levels changed.
@@ -701,7 +701,7 @@ void mark_tile(Pass& c, int n)
             const int i = i0 + m * di;
             const int j = j0 + m * dj;
             if (kept(c.w, (i + ok) * st + j + ol) && !kept(c.w, i * st + j))
-                mark_and_insert(s, tile.sources, tile.modif, st, i, j);
+                mark_and_insert(s, tile.sources, tile.modif, st, i, j, keep);
         }
     };
     const int h = tile.end_line - tile.first_line;
@@ -772,7 +772,7 @@ void start_tile(Program_state& s, Dilation_work& w, Dilation_tile& tile)
         for (int j = tile.first_col; j < tile.end_col; ++j) {
             words[j] = kUnreached;
             s.itab2[i][j] = NO_DATA;
-            s.itab1[i][j] = NO_DATA;
+            if (w.settings.marks) s.itab1[i][j] = NO_DATA;
             if (s.itab[i][j] != NO_DATA) tile.sources.push_back(w.tiles->index(i, j));
         }
     }

@@ -47,9 +47,9 @@ struct Dilation_settings {
     // the scans; 0: the default, a few tiles per core cache.
     int tile_side = 0;
     Dilation_scans scans = Dilation_scans::automatic;
-    // Whether itab1 gets the marks. False leaves it as it falls, for a
-    // caller that overwrites it: the passes by scans then write one grid
-    // less.
+    // Whether itab1 gets the marks. False leaves it untouched, for a caller
+    // that overwrites it: the passes then write one grid less, and its pages
+    // are not touched before that caller needs them.
     bool marks = true;
 };
 
