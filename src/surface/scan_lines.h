@@ -1,10 +1,12 @@
 // The line loops of the dilation's scans and marks: loops without branches
 // over whole lines, compiled once for the processor every build runs on and,
-// where the compiler can, once more for processors with AVX2, the one taken
-// when the processor running has it. Both give the same results.
+// where the compiler can, once more for processors with AVX2 and once for
+// those with AVX-512, the widest the processor running has being taken. All
+// give the same results.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // What a pixel offers its neighbours in a scan: its layer plus one in the
 // high half, its level in the low half with the sign bit flipped, so that
@@ -68,8 +70,12 @@ struct Scan_lines {
                          std::int32_t* inserted, int n);
 };
 
-// The loops for the processor running.
+// The loops for the processor running: the widest it can take.
 const Scan_lines& scan_lines();
 
 // The loops compiled for any processor, for the tests to hold against.
 const Scan_lines& scan_lines_portable();
+
+// Every set of loops in this build that the processor running can take,
+// the portable one first and the one scan_lines() picks last.
+std::vector<const Scan_lines*> scan_lines_available();

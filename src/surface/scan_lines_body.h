@@ -70,7 +70,11 @@ inline void chain_leftward_scalar(Scan_key* keys, int n, Scan_key right)
 // to the next is that one minimum.
 inline __m256i least4(__m256i a, __m256i b)
 {
+#if defined(__AVX512VL__)
+    return _mm256_min_epi64(a, b);
+#else
     return _mm256_blendv_epi8(a, b, _mm256_cmpgt_epi64(a, b));
+#endif
 }
 
 void chain_rightward(Scan_key* keys, int n, Scan_key left)

@@ -51,12 +51,16 @@ struct Lines {
     }
 };
 
+// Each set of loops the processor can take, against the portable one.
 TEST(ScanLines, EveryLoopAgreesWithThePortableOne)
 {
-    const Scan_lines& fast = scan_lines();
+    const std::vector<const Scan_lines*> all = scan_lines_available();
+    ASSERT_EQ(all.front(), &scan_lines_portable());
+    ASSERT_EQ(all.back(), &scan_lines());
     const Scan_lines& portable = scan_lines_portable();
     std::mt19937_64 rng(11);
-    for (int draw = 0; draw < 200; ++draw) {
+    for (int draw = 0; draw < 200 * static_cast<int>(all.size()); ++draw) {
+        const Scan_lines& fast = *all[static_cast<std::size_t>(draw) % all.size()];
         const Lines in(rng);
         const int n = kWidth - static_cast<int>(rng() % 4);
         std::vector<Scan_key> a(kWidth + 2), b(kWidth + 2);
