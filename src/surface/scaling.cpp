@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -34,11 +35,14 @@ int to_scaled(int v, int equid)
     return truncate_to_int(static_cast<float>(q));
 }
 
+// The altitude v * 0.001953125 * equid in extended precision is exact: v
+// times equid has at most 62 bits, and 0.001953125 is 2^-9. So it is the
+// 64-bit integer product, rounded once to a float like the extended value,
+// then scaled by 2^-9 without rounding; no extended arithmetic is needed.
 int from_scaled(int v, int equid)
 {
-    const long double q =
-        static_cast<long double>(v) * 0.001953125L * static_cast<long double>(equid);
-    return truncate_to_int(static_cast<float>(q));
+    const std::int64_t product = static_cast<std::int64_t>(v) * equid;
+    return truncate_to_int(static_cast<float>(product) * 0.001953125f);
 }
 
 // Each pixel is converted on its own, so the lines are shared among the cores.

@@ -2,8 +2,11 @@
 #include "surface/grid_helpers.h"
 #include "surface/surface.h"
 
+#include <climits>
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <ostream>
+#include <random>
 #include <string>
 
 namespace {
@@ -53,6 +56,31 @@ INSTANTIATE_TEST_SUITE_P(Scaling, FromScaled,
                                          Conversion_case{"beyond", 2147483647, 2147483647,
                                                          2147483647}),
                          kName);
+
+// The conversion back, against its formula in extended precision: levels
+// across the int range, equidistances up to the largest.
+TEST(Scaling, FromScaledIsTheExtendedPrecisionFormula)
+{
+    const auto expect_formula = [](int v, int equid) {
+        const long double q =
+            static_cast<long double>(v) * 0.001953125L * static_cast<long double>(equid);
+        const float f = static_cast<float>(q);
+        const int want = f >= 2147483648.0f   ? INT_MAX
+                         : f < -2147483648.0f ? INT_MIN
+                                              : static_cast<int>(f);
+        ASSERT_EQ(from_scaled(v, equid), want) << v << " with " << equid;
+    };
+    std::mt19937_64 rng(7);
+    const int kEquid[] = {1, 2, 3, 7, 10, 25, 40, 250, 512, 1000, 65535, 1 << 20, INT_MAX};
+    const int kEdge[] = {INT_MIN, INT_MIN + 1, -99999, -1, 0, 1, INT_MAX - 1, INT_MAX};
+    for (const int equid : kEquid) {
+        for (const int v : kEdge) expect_formula(v, equid);
+        for (int draw = 0; draw < 20000; ++draw)
+            expect_formula(draw % 2 ? static_cast<int>(rng() % 2000001) - 1000000
+                                    : static_cast<int>(static_cast<std::uint32_t>(rng())),
+                           equid);
+    }
+}
 
 // Empty pixels are not scaled, and no level reads as empty: -48828 with 250
 // scales to -99999 and becomes -99998. After the gap filling every pixel is
