@@ -27,11 +27,14 @@ int as_surface(int v) { return v == NO_DATA ? NO_DATA + 1 : v; }
 
 } // namespace
 
-// The quotient is formed in extended precision and rounded once to a 32-bit
-// float before the truncation: that float step is part of the result.
+// The quotient of the formula is formed in extended precision and rounded
+// once to a 32-bit float before the truncation: that float step is part of
+// the result. Formed as a double instead it rounds to the same float but for
+// an equidistance of 2^29 or more, and then only below 2^23, where the floats
+// on both sides truncate to the same int. So the double serves.
 int to_scaled(int v, int equid)
 {
-    const long double q = static_cast<long double>(v) / static_cast<long double>(equid) * 512.0L;
+    const double q = static_cast<double>(v) / static_cast<double>(equid) * 512.0;
     return truncate_to_int(static_cast<float>(q));
 }
 

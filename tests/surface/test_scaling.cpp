@@ -8,6 +8,7 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -57,28 +58,57 @@ INSTANTIATE_TEST_SUITE_P(Scaling, FromScaled,
                                                          2147483647}),
                          kName);
 
-// The conversion back, against its formula in extended precision: levels
-// across the int range, equidistances up to the largest.
-TEST(Scaling, FromScaledIsTheExtendedPrecisionFormula)
+// Both conversions, against their formulas in extended precision: levels
+// across the int range, equidistances up to the largest, on both sides of
+// 2^29 for the quotient.
+TEST(Scaling, ConversionsAreTheExtendedPrecisionFormulas)
 {
-    const auto expect_formula = [](int v, int equid) {
-        const long double q =
-            static_cast<long double>(v) * 0.001953125L * static_cast<long double>(equid);
+    const auto truncated = [](long double q) {
         const float f = static_cast<float>(q);
-        const int want = f >= 2147483648.0f   ? INT_MAX
-                         : f < -2147483648.0f ? INT_MIN
-                                              : static_cast<int>(f);
-        ASSERT_EQ(from_scaled(v, equid), want) << v << " with " << equid;
+        return f >= 2147483648.0f ? INT_MAX : f < -2147483648.0f ? INT_MIN : static_cast<int>(f);
     };
+    const auto expect_formulas = [&](int v, int equid) {
+        const long double e = equid;
+        ASSERT_EQ(to_scaled(v, equid), truncated(static_cast<long double>(v) / e * 512.0L))
+            << v << " with " << equid;
+        ASSERT_EQ(from_scaled(v, equid), truncated(static_cast<long double>(v) * 0.001953125L * e))
+            << v << " with " << equid;
+    };
+    // Quotients whose rounding through a double lands on a float midpoint:
+    // another float, the same int.
+    const std::pair<int, int> kMidpoints[] = {{997045997, 536870919},
+                                              {613566760, 536870919},
+                                              {1283259818, 1000000007},
+                                              {1716740203, 1000000007}};
+    for (const auto& [v, equid] : kMidpoints) {
+        expect_formulas(v, equid);
+        expect_formulas(-v, equid);
+    }
     std::mt19937_64 rng(7);
-    const int kEquid[] = {1, 2, 3, 7, 10, 25, 40, 250, 512, 1000, 65535, 1 << 20, INT_MAX};
+    const int kEquid[] = {1,
+                          2,
+                          3,
+                          7,
+                          10,
+                          25,
+                          40,
+                          250,
+                          512,
+                          1000,
+                          65535,
+                          1 << 20,
+                          (1 << 29) - 1,
+                          1 << 29,
+                          (1 << 29) + 7,
+                          1000000007,
+                          INT_MAX};
     const int kEdge[] = {INT_MIN, INT_MIN + 1, -99999, -1, 0, 1, INT_MAX - 1, INT_MAX};
     for (const int equid : kEquid) {
-        for (const int v : kEdge) expect_formula(v, equid);
+        for (const int v : kEdge) expect_formulas(v, equid);
         for (int draw = 0; draw < 20000; ++draw)
-            expect_formula(draw % 2 ? static_cast<int>(rng() % 2000001) - 1000000
-                                    : static_cast<int>(static_cast<std::uint32_t>(rng())),
-                           equid);
+            expect_formulas(draw % 2 ? static_cast<int>(rng() % 2000001) - 1000000
+                                     : static_cast<int>(static_cast<std::uint32_t>(rng())),
+                            equid);
     }
 }
 
