@@ -18,7 +18,6 @@
 #include "control/program_state.h"
 #include "surface/pixel_ring.h"
 #include "surface/surface.h"
-#include "surface/window.h"
 
 #include <cassert>
 #include <climits>
@@ -36,19 +35,25 @@ constexpr int kNear_no_data = NO_DATA + 1;
 // Rounded mean of the filled cross neighbours of (i, j), or NO_DATA when none
 // is filled. The sum is single precision, rounded after every addition; the
 // mean is rounded half up in double precision and truncated toward zero.
+// Each value added is an int and each partial sum a float that holds an int
+// below 2^34 in size, so every addition is exact as a double before its
+// rounding to a float, as it is in extended precision.
 int neighbour_mean(const Program_state& s, int i, int j)
 {
     float tot = 0.0f;
     int ico = 0;
-    for (const Window_position& p : kWindow) {
-        const int k = i + p.dk;
-        const int l = j + p.dl;
-        if (!p.in_cross || !inside(s, k, l)) continue;
-        const int v = s.itab[k][l];
-        if (v == NO_DATA) continue;
+    const auto add = [&](int v) {
+        if (v == NO_DATA) return;
         ++ico;
-        tot = static_cast<float>(static_cast<long double>(v) + tot);
-    }
+        tot = static_cast<float>(static_cast<double>(v) + static_cast<double>(tot));
+    };
+    // The cross in the window's visiting order: above, left, the pixel,
+    // right, below.
+    if (i > 0) add(s.itab[i - 1][j]);
+    if (j > 0) add(s.itab[i][j - 1]);
+    add(s.itab[i][j]);
+    if (j + 1 < s.nb_col) add(s.itab[i][j + 1]);
+    if (i + 1 < s.nb_lig) add(s.itab[i + 1][j]);
     if (ico == 0) return NO_DATA;
     const int mean = static_cast<int>(static_cast<double>(tot) / ico + 0.5);
     return mean == NO_DATA ? kNear_no_data : mean;
