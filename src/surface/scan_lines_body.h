@@ -17,10 +17,10 @@ void down_offers(const int* __restrict up, const int* __restrict at, const int* 
     for (int j = 0; j < n; ++j) {
         const int a = up[j], b = at[j - 1], c = at[j], d = at[j + 1], e = down[j];
         int alti = kNo_level_yet;
-        alti = (a != NO_DATA) & (a < alti) ? a : alti;
-        alti = (b != NO_DATA) & (b < alti) ? b : alti;
-        alti = (d != NO_DATA) & (d < alti) ? d : alti;
-        alti = (e != NO_DATA) & (e < alti) ? e : alti;
+        alti = ((a != NO_DATA) & (a < alti)) ? a : alti;
+        alti = ((b != NO_DATA) & (b < alti)) ? b : alti;
+        alti = ((d != NO_DATA) & (d < alti)) ? d : alti;
+        alti = ((e != NO_DATA) & (e < alti)) ? e : alti;
         const bool reached = (a != NO_DATA) | (b != NO_DATA) | (d != NO_DATA) | (e != NO_DATA);
         const int level = c != NO_DATA ? std::min(c, kNo_level_yet) : alti;
         const Scan_key fixed = ((c != NO_DATA) | reached) ? make_key(2, level) : kScan_far_key;
