@@ -49,6 +49,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -174,11 +175,52 @@ constexpr std::size_t kRescan_share = 4;
 // What a pass shares among its workers. The layer words and grown levels of
 // a tile are read by the workers of the tiles around while its own writes
 // them: all such accesses go through relaxed atomics, plain loads and stores.
+// A worker that fails (its memory running out) records why, and the others
+// stop at their next wait for it.
 struct Pass {
+    Pass(Program_state& state, Dilation_work& work, Dilation_tiles& tiles)
+        : s(state), w(work), t(tiles)
+    {
+    }
     Program_state& s;
     Dilation_work& w;
     Dilation_tiles& t;
+    std::atomic<bool> failed{false};
+    std::mutex failure_lock;
+    std::exception_ptr failure;
 };
+
+// Thrown within a worker that waits for one that has failed.
+struct Pass_stopped {};
+
+void record_failure(Pass& c, std::exception_ptr why)
+{
+    {
+        const std::lock_guard<std::mutex> hold(c.failure_lock);
+        if (!c.failure) c.failure = std::move(why);
+    }
+    // The workers of the growth wait for tiles under the tiles' lock.
+    {
+        const std::lock_guard<std::mutex> hold(c.t.lock);
+        c.failed.store(true);
+    }
+    c.t.wake.notify_all();
+}
+
+// Runs body(t) on every worker of the team and returns once all have; the
+// first failure among them is thrown then.
+template <typename Body> void run_pass(Pass& c, Worker_team& team, Body&& body)
+{
+    team.run([&](int t) {
+        try {
+            body(t);
+        } catch (const Pass_stopped&) {
+        } catch (...) {
+            record_failure(c, std::current_exception());
+        }
+    });
+    if (c.failure) std::rethrow_exception(c.failure);
+}
 
 std::uint32_t word_at(Pass& c, std::int32_t p)
 {
@@ -535,8 +577,10 @@ void grow_worker(Pass& c)
     Dilation_tiles& t = c.t;
     std::unique_lock<std::mutex> hold(t.lock);
     for (;;) {
-        t.wake.wait(hold, [&] { return t.ready_head < t.ready.size() || t.active == 0; });
-        if (t.ready_head == t.ready.size()) return;
+        t.wake.wait(hold, [&] {
+            return t.ready_head < t.ready.size() || t.active == 0 || c.failed.load();
+        });
+        if (t.ready_head == t.ready.size() || c.failed.load()) return;
         const int n = t.ready[t.ready_head++];
         if (t.ready_head == t.ready.size()) {
             t.ready.clear();
@@ -728,11 +772,11 @@ void clear_kept(Pass& c, Dilation_tile& tile)
 }
 
 // Runs body(n) for every tile n, the tiles shared out among the team.
-template <typename Body> void for_tiles(Worker_team& team, Dilation_tiles& t, Body&& body)
+template <typename Body> void for_tiles(Pass& c, Worker_team& team, Body&& body)
 {
     std::atomic<int> next{0};
-    const int count = static_cast<int>(t.tile.size());
-    team.run([&](int) {
+    const int count = static_cast<int>(c.t.tile.size());
+    run_pass(c, team, [&](int) {
         for (int n = next.fetch_add(1, std::memory_order_relaxed); n < count;
              n = next.fetch_add(1, std::memory_order_relaxed))
             body(n);
@@ -801,10 +845,12 @@ Scan_key offer_of(std::uint32_t word, int level)
     return l == 0 ? make_key(2, std::min(level, kNo_level_yet)) : make_key(l + 1, level);
 }
 
-// Waits until done(count) holds.
-template <typename Done> void wait_until(const std::atomic<int>& count, Done&& done)
+// Waits until done(count) holds, or throws Pass_stopped once a worker of
+// pass c has failed.
+template <typename Done> void wait_until(const Pass& c, const std::atomic<int>& count, Done&& done)
 {
     for (int spins = 0; !done(count.load(std::memory_order_acquire)); ++spins) {
+        if (c.failed.load(std::memory_order_relaxed)) throw Pass_stopped{};
         if (spins < 4096) {
 #if defined(__x86_64__) || defined(__i386__)
             __builtin_ia32_pause();
@@ -816,14 +862,14 @@ template <typename Done> void wait_until(const std::atomic<int>& count, Done&& d
 }
 
 // Waits until `count` reaches `target`, or comes down to it.
-void wait_for(const std::atomic<int>& count, int target)
+void wait_for(const Pass& c, const std::atomic<int>& count, int target)
 {
-    wait_until(count, [target](int n) { return n >= target; });
+    wait_until(c, count, [target](int n) { return n >= target; });
 }
 
-void wait_for_down_to(const std::atomic<int>& count, int target)
+void wait_for_down_to(const Pass& c, const std::atomic<int>& count, int target)
 {
-    wait_until(count, [target](int n) { return n <= target; });
+    wait_until(c, count, [target](int n) { return n <= target; });
 }
 
 // The key that pixel j of line `at` of itab fixes in the first sweeps (`up`
@@ -1028,7 +1074,7 @@ void scan_down(Scans& sc)
     Stripe_lines b(sc.width);
     for (int k = sc.next.fetch_add(1); k < sc.count; k = sc.next.fetch_add(1)) {
         for (int i = sc.first_line(k); i <= sc.last_line(k); ++i) {
-            if (k > 0) wait_for(sc.done[k - 1], i + 1);
+            if (k > 0) wait_for(sc.c, sc.done[k - 1], i + 1);
             down_run(sc, k, i, b);
             sc.done[k].store(i + 1, std::memory_order_release);
         }
@@ -1049,7 +1095,7 @@ void scan_up(Scans& sc, int worker)
     for (int n = sc.next.fetch_add(1); n < sc.count; n = sc.next.fetch_add(1)) {
         const int k = sc.count - 1 - n;
         for (int i = sc.last_line(k); i >= sc.first_line(k); --i) {
-            if (k + 1 < sc.count) wait_for_down_to(sc.done[k + 1], i);
+            if (k + 1 < sc.count) wait_for_down_to(sc.c, sc.done[k + 1], i);
             up_run(sc, k, i, b);
             sc.done[k].store(i, std::memory_order_release);
             const Stripe_run r = stripe_run(sc, k, i);
@@ -1085,10 +1131,10 @@ void grow_by_scans(Pass& c, Worker_team& team)
     sc.count = static_cast<int>((sums + sc.width - 1) / sc.width);
     sc.done = std::make_unique<std::atomic<int>[]>(static_cast<std::size_t>(sc.count));
     for (int k = 0; k < sc.count; ++k) sc.done[k].store(sc.first_line(k));
-    team.run([&](int) { scan_down(sc); });
+    run_pass(c, team, [&](int) { scan_down(sc); });
     sc.next.store(0);
     for (int k = 0; k < sc.count; ++k) sc.done[k].store(sc.last_line(k) + 1);
-    team.run([&](int worker) { scan_up(sc, worker); });
+    run_pass(c, team, [&](int worker) { scan_up(sc, worker); });
 }
 
 // Hands the pixels the last scans inserted to their tiles, as the levels
@@ -1139,14 +1185,14 @@ void gonflette(Program_state& s, Dilation_work& w)
         tiles.team_asked = workers;
     }
     Worker_team& team = *tiles.team;
+    Pass c{s, w, tiles};
+    Dilation_tiles& t = c.t;
     if (first) {
         if (w.settings.scans == Dilation_scans::never)
-            for_tiles(team, *w.tiles,
-                      [&](int n) { start_tile(s, w, w.tiles->tile[static_cast<std::size_t>(n)]); });
+            for_tiles(c, team,
+                      [&](int n) { start_tile(s, w, t.tile[static_cast<std::size_t>(n)]); });
         w.started = true;
     }
-    Pass c{s, w, *w.tiles};
-    Dilation_tiles& t = c.t;
     long long sources = 0;
     for (const Dilation_tile& tile : t.tile) sources += static_cast<long long>(tile.sources.size());
     for (const Scan_insertions& out : t.scanned)
@@ -1165,12 +1211,12 @@ void gonflette(Program_state& s, Dilation_work& w)
     t.ready.clear();
     t.ready_head = 0;
     t.active = 0;
-    for_tiles(team, t, [&](int n) { set_sources(s, w, t.tile[static_cast<std::size_t>(n)]); });
+    for_tiles(c, team, [&](int n) { set_sources(s, w, t.tile[static_cast<std::size_t>(n)]); });
     for (int n = 0; n < static_cast<int>(t.tile.size()); ++n)
         if (!t.tile[static_cast<std::size_t>(n)].sources.empty()) schedule(t, n);
-    if (t.active > 0) team.run([&](int) { grow_worker(c); });
+    if (t.active > 0) run_pass(c, team, [&](int) { grow_worker(c); });
 
-    for_tiles(team, t, [&](int n) {
+    for_tiles(c, team, [&](int n) {
         const int ti = n / t.cols;
         const int tj = n % t.cols;
         if (changed(t, ti, tj) || changed(t, ti - 1, tj) || changed(t, ti + 1, tj) ||
@@ -1179,7 +1225,7 @@ void gonflette(Program_state& s, Dilation_work& w)
         else
             t.tile[static_cast<std::size_t>(n)].modif = 0;
     });
-    for_tiles(team, t, [&](int n) { clear_kept(c, t.tile[static_cast<std::size_t>(n)]); });
+    for_tiles(c, team, [&](int n) { clear_kept(c, t.tile[static_cast<std::size_t>(n)]); });
 
     s.modif = 0;
     for (const Dilation_tile& tile : t.tile) s.modif += tile.modif;
