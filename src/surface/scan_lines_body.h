@@ -77,19 +77,32 @@ inline __m256i least4(__m256i a, __m256i b)
 #endif
 }
 
-void chain_rightward(Scan_key* keys, int n, Scan_key left)
+// The running minimum of group x, taken from its first key to its last
+// (rightward) or from its last to its first, and with `carry`, what the
+// groups before offer.
+template <bool Rightward> __m256i running_least4(__m256i x, __m256i carry)
 {
     const __m256i far = _mm256_set1_epi64x(INT64_MAX);
+    // Each key against its neighbour one key back, then two keys back.
+    constexpr int kOne = Rightward ? 0x90 : 0xf9;
+    constexpr int kOne_far = Rightward ? 0x03 : 0xc0;
+    constexpr int kTwo = Rightward ? 0x40 : 0xfe;
+    constexpr int kTwo_far = Rightward ? 0x0f : 0xf0;
+    x = least4(x, _mm256_blend_epi32(_mm256_permute4x64_epi64(x, kOne), far, kOne_far));
+    x = least4(x, _mm256_blend_epi32(_mm256_permute4x64_epi64(x, kTwo), far, kTwo_far));
+    return least4(x, carry);
+}
+
+void chain_rightward(Scan_key* keys, int n, Scan_key left)
+{
     const __m256i four = _mm256_set1_epi64x(4 * kScan_step);
     __m256i layers = _mm256_set_epi64x(3 * kScan_step, 2 * kScan_step, kScan_step, 0);
     __m256i before = _mm256_set1_epi64x(left + kScan_step);
     int j = 0;
     for (; j + 4 <= n; j += 4) {
         auto* const at = reinterpret_cast<__m256i*>(keys + j);
-        __m256i x = _mm256_sub_epi64(_mm256_loadu_si256(at), layers);
-        x = least4(x, _mm256_blend_epi32(_mm256_permute4x64_epi64(x, 0x90), far, 0x03));
-        x = least4(x, _mm256_blend_epi32(_mm256_permute4x64_epi64(x, 0x40), far, 0x0f));
-        x = least4(x, before);
+        const __m256i x =
+            running_least4<true>(_mm256_sub_epi64(_mm256_loadu_si256(at), layers), before);
         _mm256_storeu_si256(at, _mm256_add_epi64(x, layers));
         before = _mm256_permute4x64_epi64(x, 0xff);
         layers = _mm256_add_epi64(layers, four);
@@ -99,17 +112,14 @@ void chain_rightward(Scan_key* keys, int n, Scan_key left)
 
 void chain_leftward(Scan_key* keys, int n, Scan_key right)
 {
-    const __m256i far = _mm256_set1_epi64x(INT64_MAX);
     const __m256i four = _mm256_set1_epi64x(4 * kScan_step);
     __m256i layers = _mm256_set_epi64x(0, kScan_step, 2 * kScan_step, 3 * kScan_step);
     __m256i after = _mm256_set1_epi64x(right + kScan_step);
     int j = n;
     for (; j - 4 >= 0; j -= 4) {
         auto* const at = reinterpret_cast<__m256i*>(keys + j - 4);
-        __m256i x = _mm256_sub_epi64(_mm256_loadu_si256(at), layers);
-        x = least4(x, _mm256_blend_epi32(_mm256_permute4x64_epi64(x, 0xf9), far, 0xc0));
-        x = least4(x, _mm256_blend_epi32(_mm256_permute4x64_epi64(x, 0xfe), far, 0xf0));
-        x = least4(x, after);
+        const __m256i x =
+            running_least4<false>(_mm256_sub_epi64(_mm256_loadu_si256(at), layers), after);
         _mm256_storeu_si256(at, _mm256_add_epi64(x, layers));
         after = _mm256_permute4x64_epi64(x, 0x00);
         layers = _mm256_add_epi64(layers, four);
