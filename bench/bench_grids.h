@@ -2,7 +2,7 @@
 // the generated contour raster, and the comparisons of two states.
 #pragma once
 
-#include "control/program_state.h"
+#include "base/program_state.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #include "console_clock.h"
 
-#include "control/console.h"
+#include "base/console.h"
 
 #include <algorithm>
 #include <chrono>

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "control/console.h"
+#include "base/console.h"
 #include "control/control.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "control/console.h"
+#include "base/console.h"
 #include "control/control.h"
 
 namespace fs = std::filesystem;

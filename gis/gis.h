@@ -7,7 +7,8 @@
 // carried beside it in a Georef.
 #pragma once
 
-#include "control/program_state.h"
+#include "base/grids.h"
+#include "base/program_state.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -228,10 +229,8 @@ void check_run_values(const Program_state& s, int equid, int maille);
 // Scaled value x equid / 512 / z_factor, without truncation, NO_DATA kept.
 void build_surface(Program_state& s, int equid, int maille, int& min_al, int& max_al,
                    std::vector<float>* exact = nullptr, int z_factor = 1);
-// A zero-filled int grid from NRUTIL; throws Gis_error when memory lacks.
+// A zero-filled int grid (new_grid); throws Gis_error when memory lacks.
 int** new_int_grid(int nb_col, int nb_lig);
-// Releases every grid of `s`.
-void release_grids(Program_state& s);
 
 // ---- Commands -------------------------------------------------------------
 

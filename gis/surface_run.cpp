@@ -1,6 +1,6 @@
 // The interactive program's run without its dialogue: the stages of
 // relief_forge_core, in the order and with the checks of relief_forge.
-#include "control/console.h"
+#include "base/console.h"
 #include "control/control.h"
 #include "gis/gis.h"
 #include "nrutil.h"
@@ -13,10 +13,6 @@
 #include <vector>
 
 namespace {
-
-// The largest mesh size the dialogue accepts: its binomial coefficients
-// must fit 32 bits.
-constexpr int kMesh_max = 33;
 
 // A library message ("\n\n\tThe file ... \n") as one line of this tool's.
 std::string plain(const char* text)
@@ -46,20 +42,9 @@ struct Console_to_progress {
 
 int** new_int_grid(int nb_col, int nb_lig)
 {
-    int** grid = imatrice(nb_col, nb_lig);
+    int** grid = new_grid(nb_col, nb_lig);
     if (!grid) gis_fail("not enough memory for a grid of %d lines and %d columns", nb_lig, nb_col);
     return grid;
-}
-
-void release_grids(Program_state& s)
-{
-    if (s.itab) frimatrice(s.itab, s.nb_lig);
-    if (s.itab1) frimatrice(s.itab1, s.nb_lig);
-    if (s.itab2) frimatrice(s.itab2, s.nb_lig);
-    if (s.jtab) frusmatrice(s.jtab, s.nb_lig);
-    if (s.jtab1) frusmatrice(s.jtab1, s.nb_lig);
-    s.itab = s.itab1 = s.itab2 = nullptr;
-    s.jtab = s.jtab1 = nullptr;
 }
 
 void check_run_values(const Program_state& s, int equid, int maille)

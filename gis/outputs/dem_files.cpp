@@ -2,6 +2,7 @@
 // sidecar that tells where its contour raster lay.
 #include "gis/outputs/dem_files.h"
 
+#include "base/grids.h"
 #include "gis/sources/sources.h"
 #include "nrutil.h"
 #include "raster/raster_files.h"
@@ -106,7 +107,7 @@ Dem_header read_interactive_dem(const std::string& base_arg, Program_state& s)
     s.itab1 = new_int_grid(s.nb_col, s.nb_lig);
     bool ok;
     if (s.itype == 0) {
-        s.jtab1 = usmatrice(s.nb_col, s.nb_lig);
+        s.jtab1 = new_grid16(s.nb_col, s.nb_lig);
         if (!s.jtab1) {
             std::fclose(f);
             gis_fail("not enough memory for a 16-bit grid of %d lines and %d columns", s.nb_lig,

@@ -2,6 +2,7 @@
 // the ground.
 #include "gis/outputs/geotiff.h"
 
+#include "base/grids.h"
 #include "nrutil.h"
 #include "raster/raster_files.h"
 
@@ -37,7 +38,7 @@ void fill_dataset(Program_state& s, const Georef& geo, const std::string& path,
 
     // 16-bit DEMs keep the low 16 bits of each value, as the raw DEM does.
     if (bits16) {
-        if (!s.jtab1) s.jtab1 = usmatrice(s.nb_col, s.nb_lig);
+        if (!s.jtab1) s.jtab1 = new_grid16(s.nb_col, s.nb_lig);
         if (!s.jtab1)
             gis_fail("not enough memory for a 16-bit grid of %d lines and %d columns", s.nb_lig,
                      s.nb_col);

@@ -1,12 +1,11 @@
 // The one reader of the user's answers.
-#include "control/console.h"
+#include "base/console.h"
+#include "base/host.h"
 #include "control/control.h"
-#include "control/host.h"
 
 #include <cctype>
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstdlib>
 
 namespace {
@@ -60,20 +59,6 @@ bool parse_int(const std::string& word, int& out)
 }
 
 } // namespace
-
-void fail(const char* fmt, ...)
-{
-    va_list args;
-    va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    const int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-    std::vsnprintf(text.data(), text.size() + 1, fmt, args);
-    va_end(args);
-    throw Run_error(text);
-}
 
 void answers_from(std::FILE* stream) { g_in = stream; }
 

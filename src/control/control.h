@@ -1,21 +1,13 @@
 // Program control: the dialogue, the files of a run and the driver's stages.
 #pragma once
 
-#include "control/console.h"
-#include "control/program_state.h"
+#include "base/console.h"
+#include "base/failure.h"
+#include "base/program_state.h"
 
 #include <cstdio>
 #include <stdexcept>
 #include <string>
-
-// A failure that ends the run with exit status 1. what() is the console text,
-// in the program's own words, ready to print.
-struct Run_error : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-// Throws a Run_error whose text is formatted like printf.
-[[noreturn]] void fail(const char* fmt, ...) RF_PRINTF(1, 2);
 
 // ---- Answers -------------------------------------------------------------
 // All answers are read from one stream (standard input unless a test set
@@ -63,11 +55,10 @@ void discard_outputs();
 // closed console on Windows) remove the temporary files and end the run with
 // exit status 1.
 void install_interrupt_handlers();
-// A safe point of the run: where the host records interrupts rather than
-// acting on them at once, throws the interruption's Run_error when one came.
-void interruption_point();
-// Whether the next safe point will end the run. Safe to call from any thread.
-bool interrupt_pending();
+
+// Throws the out-of-memory error for a grid of the size of `s`, of elements
+// of `element` bytes.
+[[noreturn]] void fail_grid_memory(const Program_state& s, std::size_t element);
 
 // ---- Stages --------------------------------------------------------------
 

@@ -1,5 +1,5 @@
 // relief_forge: a Digital Elevation Model grown from a raster of contour lines.
-#include "control/console.h"
+#include "base/console.h"
 #include "control/control.h"
 #include "surface/surface.h"
 

@@ -1,8 +1,8 @@
 // Start-up dialogue and file set-up of a run.
-#include "control/console.h"
+#include "base/console.h"
+#include "base/grids.h"
+#include "base/host.h"
 #include "control/control.h"
-#include "control/host.h"
-#include "nrutil.h"
 #include "raster/raster_files.h"
 #include "surface/surface.h"
 
@@ -90,17 +90,10 @@ std::string format(const char* fmt, const std::string& arg)
     fail("\n\n\tThe file %s is not a regular file : it is not read \n", path.c_str());
 }
 
-// One block per grid: its pages are first touched by the stage that fills
-// it, as large pages where the host has them.
 int** allocate_grid(const Program_state& s)
 {
-    const long long bytes =
-        static_cast<long long>(s.nb_lig) * s.nb_col * static_cast<long long>(sizeof(int));
-    int** grid = igrille(s.nb_col, s.nb_lig);
-    if (!grid)
-        fail("\n\n\tNot enough memory for a grid of %d lines and %d columns (%lld bytes) \n",
-             s.nb_lig, s.nb_col, bytes);
-    host_prefer_large_pages(grid[0], static_cast<std::size_t>(bytes));
+    int** grid = new_grid(s.nb_col, s.nb_lig);
+    if (!grid) fail_grid_memory(s, sizeof(int));
     return grid;
 }
 

@@ -1,9 +1,9 @@
 // Files written under temporary names and renamed over their final names once
 // complete, so that no run leaves a half-written file where a later one would
 // trust it.
-#include "control/console.h"
+#include "base/console.h"
+#include "base/host.h"
 #include "control/control.h"
-#include "control/host.h"
 
 #include <cerrno>
 #include <csignal>
@@ -26,11 +26,9 @@ Slot g_slots[3];
 
 Slot& slot(Output which) { return g_slots[static_cast<int>(which)]; }
 
-// What an interrupt reports: it changes once the DEM is in place, so that
-// the message never denies a result that was written.
-const char kNothing_written[] = "\n\n\tInterrupted : no result was written \n";
+// What an interrupt reports once the DEM is in place, so that the message
+// never denies a result that was written.
 char g_dem_written[kTemp_max + 64] = {};
-const char* volatile g_interrupt_message = kNothing_written;
 
 // Async-signal-safe: what the POSIX signal handler does before it ends the
 // process. Returns the message to show.
@@ -38,7 +36,7 @@ const char* remove_temporaries_at_once()
 {
     for (Slot& s : g_slots)
         if (s.pending) host_remove_file(s.temp);
-    return g_interrupt_message;
+    return interruption_message();
 }
 
 // Holds interrupts while it lives: a temporary file is registered in the
@@ -162,7 +160,7 @@ void publish_dem()
     r.pending = 0;
     std::snprintf(g_dem_written, sizeof g_dem_written,
                   "\n\n\tInterrupted : the DEM %s was written \n", r.final_path.c_str());
-    g_interrupt_message = g_dem_written;
+    set_interruption_message(g_dem_written);
     if (kept) host_remove_file(backup.c_str());
 }
 
@@ -177,15 +175,8 @@ void discard_outputs()
     }
 }
 
-bool interrupt_pending() { return host_interrupted() || console_lost(); }
-
-void interruption_point()
-{
-    if (interrupt_pending()) throw Run_error(g_interrupt_message);
-}
-
 void install_interrupt_handlers()
 {
-    g_interrupt_message = kNothing_written;
+    set_interruption_message(nullptr);
     host_install_interrupts(remove_temporaries_at_once);
 }

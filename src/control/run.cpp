@@ -1,9 +1,9 @@
 // The driver's own stages: the processing questions, reading the contour
 // raster, checking its levels and writing the DEM.
-#include "control/console.h"
+#include "base/console.h"
+#include "base/grids.h"
+#include "base/host.h"
 #include "control/control.h"
-#include "control/host.h"
-#include "nrutil.h"
 #include "raster/raster_files.h"
 #include "surface/surface.h"
 
@@ -14,20 +14,15 @@
 
 namespace {
 
-// Scaled altitudes must stay strictly inside this bound: it is the start
-// value of the dilation's minimum search, and twice it still fits an int.
-constexpr long double kScaled_bound = 99999999.0L;
-
-// Largest mesh size whose binomial coefficients all fit 32 bits.
-constexpr int kMesh_max = 33;
+constexpr long double kScale_real = kScale;
 
 // Whether altitude v scales, with equidistance equid, to a Scaled altitude
-// strictly inside the bound. Formed as the scaling forms it, but kept real so
-// that no out-of-range value is ever converted to an int.
+// strictly inside the dilation's minimum search start. Formed as the scaling forms it, but kept
+// real so that no out-of-range value is ever converted to an int.
 bool scales_inside(int v, int equid)
 {
-    const float fval = static_cast<float>(static_cast<long double>(v) / equid * 512.0L);
-    return std::fabs(std::trunc(static_cast<long double>(fval))) < kScaled_bound;
+    const float fval = static_cast<float>(static_cast<long double>(v) / equid * kScale_real);
+    return std::fabs(std::trunc(static_cast<long double>(fval))) < kNo_level_yet;
 }
 
 // Whether every Scaled altitude that a run can reach from levels of at most
@@ -36,10 +31,10 @@ bool scales_inside(int v, int equid)
 // farthest out, hence the margin.
 bool comes_back_inside(int v, int equid)
 {
-    const float fval = static_cast<float>(static_cast<long double>(v) / equid * 512.0L);
+    const float fval = static_cast<float>(static_cast<long double>(v) / equid * kScale_real);
     const long double reach = std::fabs(std::trunc(static_cast<long double>(fval)));
     const long double widest = reach + reach / 65536.0L + 16.0L;
-    return static_cast<float>(widest * 0.001953125L * equid) < 2147483648.0f;
+    return static_cast<float>(widest * (1.0L / kScale_real) * equid) < 2147483648.0f;
 }
 
 // The last value from `from` below INT_MAX at which `holds` is true, by
@@ -59,14 +54,22 @@ template <typename Holds> int last_where(int from, Holds holds)
     return lo;
 }
 
+} // namespace
+
+void fail_grid_memory(const Program_state& s, std::size_t element)
+{
+    const long long bytes =
+        static_cast<long long>(s.nb_lig) * s.nb_col * static_cast<long long>(element);
+    fail("\n\n\tNot enough memory for a grid of %d lines and %d columns (%lld bytes) \n", s.nb_lig,
+         s.nb_col, bytes);
+}
+
+namespace {
+
 std::uint16_t** allocate_grid16(const Program_state& s)
 {
-    const long long bytes = static_cast<long long>(s.nb_lig) * s.nb_col * 2;
-    std::uint16_t** grid = usgrille(s.nb_col, s.nb_lig);
-    if (!grid)
-        fail("\n\n\tNot enough memory for a grid of %d lines and %d columns (%lld bytes) \n",
-             s.nb_lig, s.nb_col, bytes);
-    host_prefer_large_pages(grid[0], static_cast<std::size_t>(bytes));
+    std::uint16_t** grid = new_grid16(s.nb_col, s.nb_lig);
+    if (!grid) fail_grid_memory(s, sizeof(std::uint16_t));
     return grid;
 }
 
@@ -193,11 +196,7 @@ void release_state(Program_state& s)
     // A created input header and the DEM files belong to the output files.
     if (s.f1) std::fclose(s.f1);
     if (s.f1d && s.flag_open == 1) std::fclose(s.f1d);
-    frigrille(s.itab, s.nb_lig);
-    frigrille(s.itab1, s.nb_lig);
-    frigrille(s.itab2, s.nb_lig);
-    frusgrille(s.jtab, s.nb_lig);
-    frusgrille(s.jtab1, s.nb_lig);
+    release_grids(s);
     s = Program_state{};
 }
 

@@ -6,8 +6,8 @@
 // integers, little-endian. Headers are text; each "\n" is one host line end.
 #pragma once
 
-#include "control/host.h"
-#include "control/program_state.h"
+#include "base/host.h"
+#include "base/program_state.h"
 
 #include <cstdint>
 #include <cstdio>

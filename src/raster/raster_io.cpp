@@ -1,5 +1,5 @@
 // Raw rasters: names, whole-row transfers and the 16-bit conversions.
-#include "control/host.h"
+#include "base/host.h"
 #include "raster/raster_files.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // The dilation loop: contour dilation passes until one inserts nothing.
-#include "control/console.h"
-#include "control/control.h"
-#include "control/program_state.h"
+#include "base/console.h"
+#include "base/failure.h"
+#include "base/program_state.h"
 #include "surface/surface.h"
 
 // Each pass announces itself after reporting the count of the pass before it;

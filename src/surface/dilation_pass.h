@@ -15,7 +15,7 @@
 // - the neighbours and their visiting order: kNeighbour below.
 #pragma once
 
-#include "control/program_state.h"
+#include "base/program_state.h"
 #include "surface/parallel.h"
 #include "surface/scan_lines.h"
 #include "surface/surface.h"

@@ -15,7 +15,7 @@
 // pixels the sweep before filled. Each later sweep visits just those, in the
 // order of the full sweep, so every pixel reads the neighbours, with the
 // values, that the full sweep would have read.
-#include "control/program_state.h"
+#include "base/program_state.h"
 #include "surface/pixel_ring.h"
 #include "surface/surface.h"
 

@@ -31,8 +31,8 @@
 //   that stream through memory, and marks every pixel on the way; it costs
 //   less for a pass with many new levels, the first above all.
 // dilation_pass.h lists where each rule of the pass lives.
-#include "control/host.h"
-#include "control/program_state.h"
+#include "base/host.h"
+#include "base/program_state.h"
 #include "surface/dilation_pass.h"
 #include "surface/parallel.h"
 #include "surface/surface.h"

@@ -1,5 +1,5 @@
 // The range scan of a grid.
-#include "control/console.h"
+#include "base/console.h"
 #include "surface/surface.h"
 
 #include <algorithm>

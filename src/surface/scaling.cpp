@@ -1,6 +1,6 @@
 // Conversions between altitudes and Scaled altitudes, and the copy of the
 // finished surface.
-#include "control/program_state.h"
+#include "base/program_state.h"
 #include "surface/parallel.h"
 #include "surface/surface.h"
 
@@ -34,18 +34,18 @@ int as_surface(int v) { return v == NO_DATA ? NO_DATA + 1 : v; }
 // on both sides truncate to the same int. So the double serves.
 int to_scaled(int v, int equid)
 {
-    const double q = static_cast<double>(v) / static_cast<double>(equid) * 512.0;
+    const double q = static_cast<double>(v) / static_cast<double>(equid) * kScale;
     return truncate_to_int(static_cast<float>(q));
 }
 
-// The altitude v * 0.001953125 * equid in extended precision is exact: v
-// times equid has at most 62 bits, and 0.001953125 is 2^-9. So it is the
+// The altitude v * (1/512) * equid in extended precision is exact: v
+// times equid has at most 62 bits, and 1/512 is 2^-9. So it is the
 // 64-bit integer product, rounded once to a float like the extended value,
 // then scaled by 2^-9 without rounding; no extended arithmetic is needed.
 int from_scaled(int v, int equid)
 {
     const std::int64_t product = static_cast<std::int64_t>(v) * equid;
-    return truncate_to_int(static_cast<float>(product) * 0.001953125f);
+    return truncate_to_int(static_cast<float>(product) * (1.0f / kScale));
 }
 
 // Each pixel is converted on its own, so the lines are shared among the cores.

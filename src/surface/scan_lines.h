@@ -5,6 +5,8 @@
 // give the same results.
 #pragma once
 
+#include "surface/surface.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -22,14 +24,23 @@ inline constexpr std::uint32_t kScan_unreached = (1u << 29) - 1;
 inline constexpr std::uint32_t kScan_far = kScan_unreached + 1;
 inline constexpr Scan_key kScan_step = Scan_key{1} << 32;
 inline constexpr Scan_key kScan_far_key = Scan_key{kScan_far} << 32;
-// Start of the growth's minimum search: levels are expected to lie below it.
-inline constexpr int kNo_level_yet = 99999999;
+
+// The level's sign bit, flipped in a key so that the levels compare as
+// unsigned numbers in the order of ints.
+inline constexpr std::uint32_t kKey_level_bias = 0x80000000u;
 
 // The key of a pixel at `high` (its layer plus one) with level `level`.
 constexpr Scan_key make_key(std::uint32_t high, int level)
 {
     return static_cast<Scan_key>(std::uint64_t{high} << 32 |
-                                 (static_cast<std::uint32_t>(level) ^ 0x80000000u));
+                                 (static_cast<std::uint32_t>(level) ^ kKey_level_bias));
+}
+
+// The two parts of a key.
+constexpr std::uint32_t key_high(Scan_key key) { return static_cast<std::uint32_t>(key >> 32); }
+constexpr int key_level(Scan_key key)
+{
+    return static_cast<int>(static_cast<std::uint32_t>(key) ^ kKey_level_bias);
 }
 
 constexpr Scan_key least(Scan_key a, Scan_key b) { return a < b ? a : b; }

@@ -1,6 +1,6 @@
 // The bodies of the scan line loops, included once per instruction set by
 // the files that compile them; SCAN_LINES_NAMESPACE names each copy.
-#include "control/program_state.h"
+#include "base/program_state.h"
 #include "surface/scan_lines.h"
 
 #include <algorithm>
@@ -142,10 +142,10 @@ void down_store(const Scan_key* __restrict line, const int* __restrict at,
 {
     for (int j = 0; j < n; ++j) {
         const Scan_key key = line[j];
-        const auto high = static_cast<std::uint32_t>(key >> 32);
+        const std::uint32_t high = key_high(key);
         const bool far = high >= kScan_far;
         const bool own = at[j] != NO_DATA;
-        const int level = static_cast<int>(static_cast<std::uint32_t>(key) ^ 0x80000000u);
+        const int level = key_level(key);
         words[j] = own ? 0 : far ? kScan_unreached : high - 1;
         levels[j] = own ? at[j] : far ? NO_DATA : level;
     }
@@ -156,12 +156,11 @@ void up_store(const Scan_key* __restrict line, std::uint32_t* __restrict words,
 {
     for (int j = 0; j < n; ++j) {
         const Scan_key key = line[j];
-        const auto high = static_cast<std::uint32_t>(key >> 32);
+        const std::uint32_t high = key_high(key);
         const bool far = high >= kScan_far;
         const bool own = words[j] == 0;
         const std::uint32_t word = far ? kScan_unreached : high - 1;
-        const int level =
-            far ? NO_DATA : static_cast<int>(static_cast<std::uint32_t>(key) ^ 0x80000000u);
+        const int level = far ? NO_DATA : key_level(key);
         words[j] = own ? 0 : word;
         levels[j] = own ? levels[j] : level;
     }

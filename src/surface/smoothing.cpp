@@ -9,9 +9,9 @@
 // column, so it is computed once per line and column and shared by the
 // n + 1 pixels whose windows hold that line; z then sums U[i] * M[i] in
 // double, i from 0. Every rounding is the per-pixel one, in the same order.
-#include "control/console.h"
-#include "control/control.h"
-#include "control/program_state.h"
+#include "base/console.h"
+#include "base/failure.h"
+#include "base/program_state.h"
 #include "surface/bezier_window.h"
 #include "surface/parallel.h"
 #include "surface/surface.h"

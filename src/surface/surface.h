@@ -4,7 +4,7 @@
 // columns, addressed [line][column]); empty pixels hold NO_DATA.
 #pragma once
 
-#include "control/program_state.h"
+#include "base/program_state.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +15,19 @@
 // at most kGrid_side_max lines or columns.
 inline constexpr long long kGrid_pixels_max = 2147483647;
 inline constexpr int kGrid_side_max = (1 << 29) - 2;
+
+// A Scaled altitude counts an altitude in 512ths of the equidistance: the
+// interval between two contours can be halved nine times in whole numbers.
+inline constexpr int kScale = 512;
+
+// Start of the dilation's minimum search: every Scaled altitude of a run lies
+// strictly inside -kNo_level_yet to kNo_level_yet, so that the search finds
+// it and the sum of any two levels fits an int.
+inline constexpr int kNo_level_yet = 99999999;
+
+// The largest smoothing mesh: its binomial coefficients all fit 32 bits
+// (Comb is exact up to 33).
+inline constexpr int kMesh_max = 33;
 
 // One altitude to its Scaled altitude: v / equid * 512 in extended precision,
 // rounded to a 32-bit float, truncated toward zero. Needs equid > 0; a result
@@ -122,7 +135,9 @@ std::int32_t Comb(int p, int n);
 // points are the (n + 1) x (n + 1) pixels of itab in the window around the
 // pixel, clamped to the grid. Reads itab only. Needs n >= 1 and
 // n + 1 <= nb_lig, nb_col. Throws std::bad_alloc when a working matrix cannot
-// be allocated.
+// be allocated. The run never calls it: smoothing() computes the same value
+// for every pixel its own faster way, and must keep matching it bit for bit
+// (tests/surface and the differential tests hold the two together).
 double InterpolePointSpline(const Program_state& s, double x, double y, int n);
 
 // The smoothing stage, with its console lines: every pixel of itab1 becomes

@@ -1,5 +1,5 @@
 // The answer reader: words, whole numbers, refusals and the end of input.
-#include "control/console.h"
+#include "base/console.h"
 #include "control/control.h"
 
 #include <cstdio>

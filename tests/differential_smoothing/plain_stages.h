@@ -2,8 +2,8 @@
 // line: the definition that the stages shared among the cores must match.
 #pragma once
 
-#include "control/console.h"
-#include "control/program_state.h"
+#include "base/console.h"
+#include "base/program_state.h"
 #include "surface/surface.h"
 
 namespace plain {

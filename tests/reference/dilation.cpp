@@ -1,8 +1,8 @@
 // The dilation loop: contour dilation passes until one inserts nothing.
-#include "control/console.h"
-#include "control/program_state.h"
-#include "surface/surface.h"
+#include "base/console.h"
+#include "base/program_state.h"
 #include "reference/reference.h"
+#include "surface/surface.h"
 
 namespace reference {
 

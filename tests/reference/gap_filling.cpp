@@ -1,9 +1,9 @@
 // Residual gap filling: the pixels that the dilation left empty take the
 // rounded mean of their filled line and column neighbours.
-#include "control/program_state.h"
-#include "surface/surface.h"
+#include "base/program_state.h"
 #include "reference/reference.h"
-#include "surface/window.h"
+#include "reference/window.h"
+#include "surface/surface.h"
 
 namespace reference {
 

@@ -1,9 +1,9 @@
 // One contour dilation pass: grow every level over the empty pixels, then
 // insert a mid-level contour on the lower side of each border between levels.
-#include "control/program_state.h"
-#include "surface/surface.h"
+#include "base/program_state.h"
 #include "reference/reference.h"
-#include "surface/window.h"
+#include "surface/surface.h"
+#include "reference/window.h"
 
 #include <cstdint>
 

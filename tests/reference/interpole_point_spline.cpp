@@ -5,10 +5,10 @@
 // double, the weights, the window and the partial sums of M in single, z in
 // double after every addition. The explicit long double casts keep that plan
 // on hardware whose float and double arithmetic is not extended.
-#include "control/program_state.h"
+#include "base/program_state.h"
 #include "nrutil.h"
-#include "surface/surface.h"
 #include "reference/reference.h"
+#include "surface/surface.h"
 
 #include <cmath>
 #include <cstdint>

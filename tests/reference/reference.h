@@ -5,7 +5,7 @@
 // benchmark compare against them. Same contracts as in surface/surface.h.
 #pragma once
 
-#include "control/program_state.h"
+#include "base/program_state.h"
 
 namespace reference {
 

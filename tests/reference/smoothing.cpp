@@ -1,9 +1,9 @@
 // The smoothing stage: every pixel becomes the value of the Bezier patch over
 // its window.
-#include "control/console.h"
-#include "control/program_state.h"
-#include "surface/surface.h"
+#include "base/console.h"
+#include "base/program_state.h"
 #include "reference/reference.h"
+#include "surface/surface.h"
 
 #include <stdexcept>
 #include <string>
@@ -34,8 +34,8 @@ void smoothing(Program_state& s, int maille)
         // Ends with a carriage return, so that the line overwrites itself.
         if ((l + 1) % 100 == 0) say("\tline %d                  \r    ", l + 1);
         for (int c = 0; c < s.nb_col; ++c)
-            s.itab1[l][c] = static_cast<int>(
-                reference::InterpolePointSpline(s, static_cast<double>(c), static_cast<double>(l), maille));
+            s.itab1[l][c] = static_cast<int>(reference::InterpolePointSpline(
+                s, static_cast<double>(c), static_cast<double>(l), maille));
     }
 }
 

@@ -2,8 +2,8 @@
 // and a capture of the console.
 #pragma once
 
-#include "control/console.h"
-#include "control/program_state.h"
+#include "base/console.h"
+#include "base/program_state.h"
 #include "nrutil.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 // it) against those compiled for any processor, on lines of random levels,
 // empty pixels, levels at the ends of the int range and keys of pixels not
 // reached.
-#include "control/program_state.h"
+#include "base/program_state.h"
 #include "surface/scan_lines.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-// The neighbourhood of a pixel, shared by every sweep of the surface stages.
+// The neighbourhood of a pixel, as the reference stages walk it.
 //
 // Pixel (i, j) is line i, column j. Its 3 x 3 window is visited lines i - 1 to
 // i + 1 (outer) and columns j - 1 to j + 1 (inner); its cross keeps only the
@@ -6,7 +6,7 @@
 // Positions outside the grid are skipped, never read as empty or as a level.
 #pragma once
 
-#include "control/program_state.h"
+#include "base/program_state.h"
 
 // One position of the window: line i + dk, column j + dl.
 struct Window_position {

@@ -1,6 +1,6 @@
 // The host layer on Windows.
-#include "control/control.h"
-#include "control/host.h"
+#include "base/failure.h"
+#include "base/host.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,6 +1,6 @@
 // The host layer on POSIX systems.
-#include "control/control.h"
-#include "control/host.h"
+#include "base/failure.h"
+#include "base/host.h"
 
 #include <cerrno>
 #include <csignal>

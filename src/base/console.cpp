@@ -1,4 +1,4 @@
-#include "control/console.h"
+#include "base/console.h"
 
 #include <atomic>
 #include <cstdarg>

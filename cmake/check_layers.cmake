@@ -1,0 +1,21 @@
+# Refuses an include that points up the engine's floors: base/ stands on
+# nothing of the engine; raster/ and surface/ on base/ only; control/ on all.
+#   cmake -DRF_SRC=<src folder> -P check_layers.cmake
+set(rf_floors base raster surface)
+set(rf_above_base "control|raster|surface")
+set(rf_above_raster "control|surface")
+set(rf_above_surface "control|raster")
+set(rf_bad "")
+foreach(floor ${rf_floors})
+  file(GLOB_RECURSE rf_sources ${RF_SRC}/${floor}/*.h ${RF_SRC}/${floor}/*.cpp)
+  foreach(source ${rf_sources})
+    file(STRINGS ${source} rf_upward REGEX "^#include \"(${rf_above_${floor}})/")
+    foreach(line ${rf_upward})
+      list(APPEND rf_bad "${source}: ${line}")
+    endforeach()
+  endforeach()
+endforeach()
+if(rf_bad)
+  list(JOIN rf_bad "\n  " rf_text)
+  message(FATAL_ERROR "An include points up from a lower floor of src/:\n  ${rf_text}")
+endif()
