@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-windows"
 
-bash "$root/scripts/install_deps.sh"
+bash "$root/scripts/install_deps.sh" sample windows
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DRF_TESTS=OFF -DRF_GIS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target relief_forge >/dev/null

@@ -14,7 +14,7 @@ if [[ "${1:-}" =~ ^[0-9]+$ ]]; then seconds=$1; shift; fi
 targets=("$@")
 ((${#targets[@]})) || targets=(answers header raster run)
 
-bash "$root/scripts/install_deps.sh"
+bash "$root/scripts/install_deps.sh" sample checks
 CXX=clang++ cmake -S "$root" -B "$build" -DRF_FUZZ=ON -DRF_TESTS=OFF -DRF_GIS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null

@@ -1,18 +1,45 @@
 #!/usr/bin/env bash
-# Installs, through apt-get, the Debian packages the build, the tests and the
-# benchmark scripts need and that are missing. Does nothing when everything is there.
+# Installs, through apt-get, the Debian packages of the groups named (all of
+# them when none is) that are missing. Does nothing when everything is there.
+#
+#   bash scripts/install_deps.sh [GROUP...]
+#
+# sample   the program alone (scripts/run_sample.sh)
+# build    the Linux build with its tests, the benchmark and the GIS tool
+# windows  the Windows build (MinGW-w64) and its tests (Wine)
+# checks   the sanitizer build and the fuzz targets (clang and its runtime)
+# terrain  the accuracy and benchmark scripts on real terrain (time, Python
+#          with GDAL, NumPy, SciPy, matplotlib's sample DEMs)
+# qgis     the QGIS plugin's headless tests (QGIS, PyQGIS, Xvfb)
 set -euo pipefail
-# The Windows build (MinGW-w64) and its tests (Wine); the accuracy and
-# benchmark scripts (time, Python with GDAL, NumPy, SciPy, matplotlib's
-# sample DEMs); the QGIS plugin's headless tests (QGIS, PyQGIS, Xvfb).
-packages=(cmake g++ make ccache libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libgdal-dev gdal-bin
-  g++-mingw-w64-x86-64-posix wine wine64 time python3-gdal python3-numpy python3-scipy python3-matplotlib
-  qgis python3-qgis xvfb)
+
+declare -A group=(
+  [sample]="cmake g++ make"
+  [build]="cmake g++ make ccache libgtest-dev libgmock-dev libbenchmark-dev libgdal-dev gdal-bin"
+  [windows]="g++-mingw-w64-x86-64-posix wine wine64"
+  [checks]="clang libclang-rt-14-dev"
+  [terrain]="time python3-gdal python3-numpy python3-scipy python3-matplotlib"
+  [qgis]="qgis python3-qgis xvfb"
+)
+names=("$@")
+((${#names[@]})) || names=(sample build windows checks terrain qgis)
+
+packages=()
+for name in "${names[@]}"; do
+  if [ -z "${group[$name]+set}" ]; then
+    echo "install_deps.sh: no group named '$name' (sample, build, windows, checks, terrain, qgis)" >&2
+    exit 2
+  fi
+  read -r -a listed <<<"${group[$name]}"
+  packages+=("${listed[@]}")
+done
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 if ((${#missing[@]})); then
+  read -r -a missing <<<"$(printf '%s\n' "${missing[@]}" | sort -u | tr '\n' ' ')"
   echo "Installing ${missing[*]}"
   if [ "$(id -u)" -ne 0 ]; then
     echo "These Debian packages are missing and installing them needs root: ${missing[*]}" >&2

@@ -6,8 +6,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 
-bash "$root/scripts/install_deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRF_TESTS=OFF >/dev/null
+bash "$root/scripts/install_deps.sh" sample
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRF_TESTS=OFF -DRF_GIS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target relief_forge >/dev/null
 
 home="$build/sample-home"

@@ -1,12 +1,29 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test twice: once in a
-# normal build and once under AddressSanitizer and UndefinedBehaviorSanitizer;
-# then the fuzz targets, briefly, over their committed seed corpus.
+# Installs what is missing, builds, and runs every test three times: in a
+# normal build, in the Windows build under Wine, and under AddressSanitizer
+# and UndefinedBehaviorSanitizer; then the fuzz targets, briefly, over their
+# committed seed corpus.
+#
+#   bash scripts/test.sh            everything
+#   bash scripts/test.sh --quick    the normal build in build/ and its tests only
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
+quick=0
+case "${1:-}" in
+  --quick) quick=1 ;;
+  "") ;;
+  *)
+    echo "usage: bash scripts/test.sh [--quick]" >&2
+    exit 2
+    ;;
+esac
 
-bash "$root/scripts/install_deps.sh"
+if ((quick)); then
+  bash "$root/scripts/install_deps.sh" build
+else
+  bash "$root/scripts/install_deps.sh"
+fi
 
 run_suite() {
   local dir=$1; shift
@@ -20,8 +37,10 @@ run_suite() {
   grep -h -E "^(fault injection:|SIG)" "$dir/Testing/Temporary/LastTest.log" || true
 }
 
-# The sample script configures build/ without the tests: configure what is tested.
-run_suite "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRF_TESTS=ON
+# The sample script configures build/ without the tests and the GIS tool:
+# configure what is tested.
+run_suite "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRF_TESTS=ON -DRF_GIS=ON
+((quick)) && exit 0
 
 # The Windows build, cross-compiled with MinGW-w64, its tests run under Wine
 # (whole runs against the Linux build above). Wine quiet, without questions
