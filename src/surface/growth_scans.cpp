@@ -110,6 +110,8 @@ struct Scans {
     // Per worker, the pixels its marks inserted.
     std::vector<Scan_insertions>& inserted;
 
+    std::atomic<int>& stripe_done(int k) { return done[static_cast<std::size_t>(k)]; }
+
     // Lines first to last of stripe k.
     int first_line(int k) const { return std::max(0, k * width - pass.s.nb_col + 1); }
     int last_line(int k) const { return std::min(pass.s.nb_lig - 1, (k + 1) * width - 1); }
@@ -277,11 +279,11 @@ void scan_down(Scans& scans)
     Stripe_lines keys(scans.width);
     for (int k = scans.next.fetch_add(1); k < scans.count; k = scans.next.fetch_add(1)) {
         for (int i = scans.first_line(k); i <= scans.last_line(k); ++i) {
-            if (k > 0) wait_for(scans.pass, scans.done[k - 1], i + 1);
+            if (k > 0) wait_for(scans.pass, scans.stripe_done(k - 1), i + 1);
             down_run(scans, k, i, keys);
-            scans.done[k].store(i + 1, std::memory_order_release);
+            scans.stripe_done(k).store(i + 1, std::memory_order_release);
         }
-        scans.done[k].store(scans.pass.s.nb_lig, std::memory_order_release);
+        scans.stripe_done(k).store(scans.pass.s.nb_lig, std::memory_order_release);
     }
 }
 
@@ -298,9 +300,9 @@ void scan_up(Scans& scans, int worker)
     for (int n = scans.next.fetch_add(1); n < scans.count; n = scans.next.fetch_add(1)) {
         const int k = scans.count - 1 - n;
         for (int i = scans.last_line(k); i >= scans.first_line(k); --i) {
-            if (k + 1 < scans.count) wait_for_down_to(scans.pass, scans.done[k + 1], i);
+            if (k + 1 < scans.count) wait_for_down_to(scans.pass, scans.stripe_done(k + 1), i);
             up_run(scans, k, i, keys);
-            scans.done[k].store(i, std::memory_order_release);
+            scans.stripe_done(k).store(i, std::memory_order_release);
             const Stripe_run r = stripe_run(scans, k, i);
             const int base = k * scans.width - i;
             if (i + 1 < lines) mark_run(scans, out, i + 1, r.j0, base + r.end);
@@ -309,7 +311,7 @@ void scan_up(Scans& scans, int worker)
             const int base = k * scans.width;
             mark_run(scans, out, 0, k == 0 ? 0 : base + 1, base + scans.width + 1);
         }
-        scans.done[k].store(0, std::memory_order_release);
+        scans.stripe_done(k).store(0, std::memory_order_release);
     }
 }
 
@@ -334,10 +336,10 @@ void grow_by_scans(Pass& pass, Worker_team& team)
     Scans scans{pass, scan_lines(), static_cast<int>(width), 0, {0}, nullptr, tiles.scanned};
     scans.count = static_cast<int>((sums + scans.width - 1) / scans.width);
     scans.done = std::make_unique<std::atomic<int>[]>(static_cast<std::size_t>(scans.count));
-    for (int k = 0; k < scans.count; ++k) scans.done[k].store(scans.first_line(k));
+    for (int k = 0; k < scans.count; ++k) scans.stripe_done(k).store(scans.first_line(k));
     run_pass(pass, team, [&](int) { scan_down(scans); });
     scans.next.store(0);
-    for (int k = 0; k < scans.count; ++k) scans.done[k].store(scans.last_line(k) + 1);
+    for (int k = 0; k < scans.count; ++k) scans.stripe_done(k).store(scans.last_line(k) + 1);
     run_pass(pass, team, [&](int worker) { scan_up(scans, worker); });
 }
 
