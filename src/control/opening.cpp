@@ -120,14 +120,10 @@ void check_raster_size(const Program_state& s)
              s.nomim1.c_str(), actual, s.nb_lig, s.nb_col, s.val, expected);
 }
 
-} // namespace
-
-void opening(Program_state& s)
+// The folder of the image, below the base directory, ending with the
+// separator. The shortest image name and a suffix must still fit after it.
+std::string ask_image_folder()
 {
-    print_banner();
-
-    // Folder: the base directory, the folder answer and the separator. The
-    // shortest image name and a suffix must still fit after it.
     const std::string base = host_base_directory();
     if (base.size() + 1 + 1 + 1 + kSuffix_len > kPath_max)
         fail("\n\n\tThe images folder %s makes every path longer than %zu characters \n",
@@ -136,18 +132,21 @@ void opening(Program_state& s)
         format("\n\n\tName of the File Folder located in the Directory %s : ", base);
     const std::string nomdir =
         ask_name(folder_prompt.c_str(), base, 1 + 1 + kSuffix_len, Name_kind::folder);
-    const std::string nomim2 = base + nomdir + host_separator();
+    return base + nomdir + host_separator();
+}
 
-    const std::string nomfic = ask_name(
-        "\n\tName of the input contour lines image (without extension _c2.raw o _c4.raw) ? ",
-        nomim2, kSuffix_len, Name_kind::file);
-
+// The pixel type, and with it the bytes per pixel and the contour raster's path.
+void ask_pixel_type(Program_state& s, const std::string& image_base)
+{
     s.itype = ask_number("\n\tType of input image :\n\t\t0 ====> 16 bits (_c2.raw)\n\t\t1 ====> 32 "
                          "bits (_c4.raw)\n\t\t");
     s.val = bytes_per_pixel(s.itype);
-    s.nomim1 = nomim2 + nomfic + contour_raster_suffix(s.itype);
-    const std::string nomdescr1 = nomim2 + nomfic + input_header_suffix(s.itype);
+    s.nomim1 = image_base + contour_raster_suffix(s.itype);
+}
 
+// A missing contour raster ends the run, after one key press.
+void open_contour_raster(Program_state& s)
+{
     const Input_open raster = open_input_file(s.nomim1, "rb", s.f1);
     if (raster == Input_open::not_regular) fail_not_regular(s.nomim1);
     if (raster == Input_open::missing) {
@@ -155,7 +154,11 @@ void opening(Program_state& s)
         wait_for_key();
         throw Run_error("");
     }
+}
 
+// Reads the input header, or creates it from the answers when it is missing.
+void open_input_header(Program_state& s, const std::string& nomdescr1)
+{
     const Input_open header = open_input_file(nomdescr1, "r", s.f1d);
     if (header == Input_open::not_regular) fail_not_regular(nomdescr1);
     if (header == Input_open::opened) {
@@ -178,7 +181,11 @@ void opening(Program_state& s)
             fail_write(Output::input_header);
     }
     if (s.taille_pix == 0) s.taille_pix = ask_number("\n\tPixel size ? ");
+}
 
+// Shows the image's size and refuses a grid or raster that does not fit it.
+void check_image_size(Program_state& s)
+{
     say("\n\tTHE INPUT IMAGE HAS : ");
     say("\n\t           %d LINES", s.nb_lig);
     say("\n\t       AND %d COLUMNS\n", s.nb_col);
@@ -186,37 +193,62 @@ void opening(Program_state& s)
     s.val = bytes_per_pixel(s.itype);
     check_grid_size(s);
     check_raster_size(s);
+}
 
+// The result's name: the image's, or one typed; asked again while either
+// DEM file would be one of the inputs, not even through a link.
+std::string ask_result_name(const Program_state& s, const std::string& nomim2,
+                            const std::string& nomfic, const std::string& nomdescr1)
+{
     say("\n\tResulting DEM : ");
     const std::string choice = format("\n\n\t\t0 -----> Using the generic name %s ? ", nomfic) +
                                "\n\t\t1 -----> Creating a file ? \n\t\t";
-    // No output may land on an input, not even through a link.
     const std::string inputs[2] = {s.nomim1, nomdescr1};
-    std::string nomfic1;
     for (;;) {
         int rep;
         do rep = ask_number(choice);
         while (rep != 0 && rep != 1);
-        nomfic1 = rep == 0 ? nomfic
-                           : ask_name("\n\tName of the resulting DEM (without extension _m2.raw o "
-                                      "_m4.raw) ? ",
-                                      nomim2, kSuffix_len, Name_kind::file);
+        const std::string nomfic1 =
+            rep == 0 ? nomfic
+                     : ask_name("\n\tName of the resulting DEM (without extension _m2.raw o "
+                                "_m4.raw) ? ",
+                                nomim2, kSuffix_len, Name_kind::file);
         const std::string outputs[2] = {nomim2 + nomfic1 + dem_raster_suffix(s.itype),
                                         nomim2 + nomfic1 + dem_header_suffix(s.itype)};
         const std::string* clash = nullptr;
         for (const std::string& out : outputs)
             for (const std::string& in : inputs)
                 if (!clash && same_file(out, in)) clash = &in;
-        if (!clash) break;
+        if (!clash) return nomfic1;
         say("\n\tThe DEM would replace the input file %s \n", clash->c_str());
     }
+}
 
-    // The DEM files always go into the contour image's folder.
-    const std::string dem_base = nomim2 + nomfic1;
+// The DEM files, under their temporary names, with the header's first group.
+void create_dem_files(Program_state& s, const std::string& dem_base)
+{
     s.f3 = create_output(Output::dem_raster, dem_base + dem_raster_suffix(s.itype));
     s.f3d = create_output(Output::dem_header, dem_base + dem_header_suffix(s.itype));
     if (!write_dem_header_start(s.f3d, s.nb_lig, s.nb_col, s.val)) fail_write(Output::dem_header);
+}
 
+} // namespace
+
+void opening(Program_state& s)
+{
+    print_banner();
+    const std::string nomim2 = ask_image_folder();
+    const std::string nomfic = ask_name(
+        "\n\tName of the input contour lines image (without extension _c2.raw o _c4.raw) ? ",
+        nomim2, kSuffix_len, Name_kind::file);
+    ask_pixel_type(s, nomim2 + nomfic);
+    const std::string nomdescr1 = nomim2 + nomfic + input_header_suffix(s.itype);
+    open_contour_raster(s);
+    open_input_header(s, nomdescr1);
+    check_image_size(s);
+    const std::string nomfic1 = ask_result_name(s, nomim2, nomfic, nomdescr1);
+    // The DEM files always go into the contour image's folder.
+    create_dem_files(s, nomim2 + nomfic1);
     s.itab = allocate_grid(s);
     s.itab1 = allocate_grid(s);
     s.itab2 = allocate_grid(s);
