@@ -16,7 +16,7 @@
 // the second times the smoothing alone for mesh sizes 3, 5, 9 and 17.
 #include "bench_grids.h"
 #include "console_clock.h"
-#include "differential_smoothing/plain_stages.h"
+#include "reference/plain_stages.h"
 #include "reference/reference.h"
 #include "surface/surface.h"
 

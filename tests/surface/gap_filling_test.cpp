@@ -1,5 +1,5 @@
 // Residual gap filling, alone and after the dilation loop.
-#include "surface/grid_helpers.h"
+#include "support/grid_helpers.h"
 #include "surface/surface.h"
 
 #include <gtest/gtest.h>

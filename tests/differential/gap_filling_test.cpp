@@ -1,5 +1,5 @@
 // The gap filling against the straightforward sweeps, to the bit.
-#include "differential_growth/random_grids.h"
+#include "differential/random_grids.h"
 #include "reference/reference.h"
 #include "surface/surface.h"
 

@@ -1,6 +1,6 @@
 // The dilation passes against the straightforward sweeps, pass by pass, to the
 // bit: contour grid, grown grid, marks and counts.
-#include "differential_growth/random_grids.h"
+#include "differential/random_grids.h"
 #include "reference/reference.h"
 #include "surface/surface.h"
 

@@ -1,8 +1,8 @@
 // The conversions and the copy, shared among the cores, and the range scan
 // with its four running ranges, against one-thread sweeps, on grids small
 // enough for one worker and large enough for several.
-#include "differential_smoothing/plain_stages.h"
-#include "differential_smoothing/random_grids.h"
+#include "differential/random_grids.h"
+#include "reference/plain_stages.h"
 #include "surface/surface.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // Conversions to and from Scaled altitudes, and the range scan.
-#include "surface/grid_helpers.h"
+#include "support/grid_helpers.h"
 #include "surface/surface.h"
 
 #include <climits>

@@ -3,7 +3,7 @@
 // own allocations fail, instead of ending the process; no worker is left
 // waiting for the one that failed. This binary replaces operator new so that,
 // once armed, every allocation fails on the threads other than the test's.
-#include "surface/grid_helpers.h"
+#include "support/grid_helpers.h"
 #include "surface/surface.h"
 
 #include <atomic>

@@ -1,5 +1,5 @@
 // Contour dilation: single passes of gonflette and the dilation loop.
-#include "surface/grid_helpers.h"
+#include "support/grid_helpers.h"
 #include "surface/surface.h"
 
 #include <gtest/gtest.h>

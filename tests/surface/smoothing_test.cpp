@@ -1,6 +1,6 @@
 // Bezier window smoothing: factorials, binomial coefficients, one point of
 // the patch, and the smoothing stage.
-#include "surface/grid_helpers.h"
+#include "support/grid_helpers.h"
 #include "surface/surface.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 // same DEM raster and the same DEM header, byte for byte.
 #include "e2e/e2e_fixture.h"
 #include "reference/reference.h"
-#include "surface/grid_helpers.h"
+#include "support/grid_helpers.h"
 #include "surface/surface.h"
 
 #include <climits>

@@ -1,6 +1,6 @@
 // The smoothing stage against the per-pixel definition, bit for bit, on
 // seeded random grids of every shape the window allows.
-#include "differential_smoothing/random_grids.h"
+#include "differential/random_grids.h"
 #include "reference/reference.h"
 #include "surface/surface.h"
 
