@@ -89,21 +89,6 @@ TEST_F(Faults, NumberAnswersThatAreNotWholeNumbersAreAskedAgain)
         std::string::npos);
 }
 
-TEST_F(Faults, EndOfInputAtEveryQuestionLosesNothing)
-{
-    // Every prefix of a complete answer script, with the header present.
-    const std::vector<std::string> answers = {folder, "strip", "1", "0", "10"};
-    for (std::size_t n = 0; n < answers.size(); ++n) {
-        std::string in;
-        for (std::size_t k = 0; k < n; ++k) in += answers[k] + "\n";
-        const Program_run r = run(in);
-        SCOPED_TRACE("answers given: " + std::to_string(n));
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out.substr(r.out.size() - kEnded.size()), kEnded);
-        expect_nothing_lost();
-    }
-}
-
 TEST_F(Faults, EndOfInputAfterAMissingHeaderLeavesNoHeader)
 {
     std::remove(path("strip_c4.txt").c_str());
@@ -223,32 +208,6 @@ TEST_F(Faults, RasterWithoutAnyContourPixelIsRefused)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, s.out);
     expect_nothing_lost();
-}
-
-TEST_F(Faults, WriteFailureAtEachOutputIsReported)
-{
-    SKIP_WITHOUT_RESOURCE_LIMITS();
-    // Limits that stop the DEM header (about 150 bytes) or the DEM raster
-    // (800 bytes) part of the way.
-    const struct {
-        long long limit;
-        const char* file;
-    } cases[] = {{20, "strip_m4.txt"}, {400, "strip_m4.raw"}};
-    for (const auto& c : cases) {
-        Script s = up_to_equidistance();
-        s.ask(kEquid_prompt, "10").ask(kMesh_prompt, "1");
-        Run_options o;
-        o.input = s.in;
-        o.file_size_limit = c.limit;
-        const Program_run r = run(o);
-        SCOPED_TRACE(c.file);
-        EXPECT_EQ(r.status, 1);
-        const std::string message =
-            "\n\n\tCannot write the file " + path(c.file) + " : File too large \n";
-        ASSERT_GE(r.out.size(), message.size());
-        EXPECT_EQ(r.out.substr(r.out.size() - message.size()), message);
-        expect_nothing_lost();
-    }
 }
 
 TEST_F(Faults, WriteFailureOfACreatedHeaderKeepsNoHeader)
