@@ -147,13 +147,10 @@ struct Dilation_tiles {
 // A worker that fails (its memory running out) records why, and the others
 // stop at their next wait for it.
 struct Pass {
-    Pass(Program_state& state, Dilation_work& work, Dilation_tiles& tiles)
-        : s(state), w(work), t(tiles)
-    {
-    }
-    Program_state& s;
-    Dilation_work& w;
-    Dilation_tiles& t;
+    Pass(Program_state& s, Dilation_work& w, Dilation_tiles& t) : state(s), work(w), tiles(t) {}
+    Program_state& state;
+    Dilation_work& work;
+    Dilation_tiles& tiles;
     std::atomic<bool> failed{false};
     std::mutex failure_lock;
     std::exception_ptr failure;
@@ -184,7 +181,7 @@ template <typename Body> void run_pass(Pass& pass, Worker_team& team, Body&& bod
 template <typename Body> void for_tiles(Pass& pass, Worker_team& team, Body&& body)
 {
     std::atomic<int> next{0};
-    const int count = static_cast<int>(pass.t.tile.size());
+    const int count = static_cast<int>(pass.tiles.tile.size());
     run_pass(pass, team, [&](int) {
         for (int n = next.fetch_add(1, std::memory_order_relaxed); n < count;
              n = next.fetch_add(1, std::memory_order_relaxed))
@@ -194,13 +191,13 @@ template <typename Body> void for_tiles(Pass& pass, Worker_team& team, Body&& bo
 
 inline std::uint32_t word_at(Pass& pass, std::int32_t p)
 {
-    return std::atomic_ref<std::uint32_t>(pass.w.layer[static_cast<std::size_t>(p)])
+    return std::atomic_ref<std::uint32_t>(pass.work.layer[static_cast<std::size_t>(p)])
         .load(std::memory_order_relaxed);
 }
 
 inline void set_word(Pass& pass, std::int32_t p, std::uint32_t word)
 {
-    std::atomic_ref<std::uint32_t>(pass.w.layer[static_cast<std::size_t>(p)])
+    std::atomic_ref<std::uint32_t>(pass.work.layer[static_cast<std::size_t>(p)])
         .store(word, std::memory_order_relaxed);
 }
 

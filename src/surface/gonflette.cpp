@@ -57,10 +57,10 @@ void record_failure(Pass& pass, std::exception_ptr why)
     }
     // The workers of the growth wait for tiles under the queue's lock.
     {
-        const std::lock_guard<std::mutex> hold(pass.t.queue.lock);
+        const std::lock_guard<std::mutex> hold(pass.tiles.queue.lock);
         pass.failed.store(true);
     }
-    pass.t.queue.wake.notify_all();
+    pass.tiles.queue.wake.notify_all();
 }
 
 namespace {

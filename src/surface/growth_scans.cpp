@@ -113,8 +113,8 @@ struct Scans {
     std::atomic<int>& stripe_done(int k) { return done[static_cast<std::size_t>(k)]; }
 
     // Lines first to last of stripe k.
-    int first_line(int k) const { return std::max(0, k * width - pass.s.nb_col + 1); }
-    int last_line(int k) const { return std::min(pass.s.nb_lig - 1, (k + 1) * width - 1); }
+    int first_line(int k) const { return std::max(0, k * width - pass.state.nb_col + 1); }
+    int last_line(int k) const { return std::min(pass.state.nb_lig - 1, (k + 1) * width - 1); }
 };
 
 // What stripe k covers of line i: columns j0 to j0 + end - start - 1, that is
@@ -129,7 +129,7 @@ Stripe_run stripe_run(const Scans& scans, int k, int i)
 {
     const int base = k * scans.width - i; // column of offset 0
     const int start = std::max(0, -base);
-    const int end = std::min(scans.width, scans.pass.s.nb_col - base);
+    const int end = std::min(scans.width, scans.pass.state.nb_col - base);
     return {start, end, base + start};
 }
 
@@ -137,8 +137,9 @@ Stripe_run stripe_run(const Scans& scans, int k, int i)
 // beyond the grid.
 Scan_key offer_at(Pass& pass, int i, int j)
 {
-    if (i < 0 || i >= pass.s.nb_lig || j < 0 || j >= pass.s.nb_col) return kScan_far_key;
-    return offer_of(pass.w.layer[static_cast<std::size_t>(pass.t.index(i, j))], pass.s.itab2[i][j]);
+    if (i < 0 || i >= pass.state.nb_lig || j < 0 || j >= pass.state.nb_col) return kScan_far_key;
+    return offer_of(pass.work.layer[static_cast<std::size_t>(pass.tiles.index(i, j))],
+                    pass.state.itab2[i][j]);
 }
 
 // The keys of a stripe's last line and of the line it scans, by offset: the
@@ -181,7 +182,7 @@ template <typename T> void prefetch_run(const T* line, int j0, int j1)
 // where the stripe had it.
 void down_run(Scans& scans, int k, int i, Stripe_lines& keys)
 {
-    Program_state& s = scans.pass.s;
+    Program_state& s = scans.pass.state;
     const int nc = s.nb_col;
     const Stripe_run r = stripe_run(scans, k, i);
     const Stripe_run before = stripe_run(scans, k, i - 1);
@@ -212,11 +213,11 @@ void down_run(Scans& scans, int k, int i, Stripe_lines& keys)
         scans.lines.down_offers(up + ja, at + ja, down + ja, last + ja, line + ja, jb - ja);
     for (int j = jb; j < j1; ++j) one(j);
     std::uint32_t* const wl =
-        &scans.pass.w.layer[static_cast<std::size_t>(scans.pass.t.index(i, 0))];
+        &scans.pass.work.layer[static_cast<std::size_t>(scans.pass.tiles.index(i, 0))];
     // The next line's run lies one column to the left.
     if (i + 2 < s.nb_lig) prefetch_run(s.itab[i + 2], j0 - 1, j1);
     if (i + 1 < s.nb_lig) {
-        prefetch_run(wl + scans.pass.t.stride, j0 - 1, j1);
+        prefetch_run(wl + scans.pass.tiles.stride, j0 - 1, j1);
         prefetch_run(s.itab2[i + 1], j0 - 1, j1);
     }
     Scan_key left = offer_at(scans.pass, i, j0 - 1);
@@ -229,7 +230,7 @@ void down_run(Scans& scans, int k, int i, Stripe_lines& keys)
 // where the stripe had it.
 void up_run(Scans& scans, int k, int i, Stripe_lines& keys)
 {
-    Program_state& s = scans.pass.s;
+    Program_state& s = scans.pass.state;
     const Stripe_run r = stripe_run(scans, k, i);
     const Stripe_run after = stripe_run(scans, k, i + 1);
     const int base = k * scans.width - i;
@@ -246,16 +247,16 @@ void up_run(Scans& scans, int k, int i, Stripe_lines& keys)
     const int j0 = r.j0;
     const int j1 = base + r.end;
     std::uint32_t* const wl =
-        &scans.pass.w.layer[static_cast<std::size_t>(scans.pass.t.index(i, 0))];
+        &scans.pass.work.layer[static_cast<std::size_t>(scans.pass.tiles.index(i, 0))];
     int* const gl = s.itab2[i];
     scans.lines.up_offers(wl + j0, gl + j0, last + j0, line + j0, j1 - j0);
     // The next line's run, one column to the right, and the marks of this
     // line, made after it.
     if (i > 0) {
-        prefetch_run(wl - scans.pass.t.stride, j0, j1 + 1);
+        prefetch_run(wl - scans.pass.tiles.stride, j0, j1 + 1);
         prefetch_run(s.itab2[i - 1], j0, j1 + 1);
     }
-    if (scans.pass.w.settings.marks) prefetch_run(s.itab1[i], j0, j1 + 1);
+    if (scans.pass.work.settings.marks) prefetch_run(s.itab1[i], j0, j1 + 1);
     prefetch_run(s.itab[i], j0, j1 + 1);
     Scan_key right = offer_at(scans.pass, i, j1);
     scans.lines.chain_leftward(line + j0, j1 - j0, right);
@@ -268,10 +269,10 @@ void up_run(Scans& scans, int k, int i, Stripe_lines& keys)
 void mark_run(Scans& scans, Scan_insertions& out, int i, int j0, int j1)
 {
     j0 = std::max(j0, 0);
-    j1 = std::min(j1, scans.pass.s.nb_col);
+    j1 = std::min(j1, scans.pass.state.nb_col);
     if (j0 < j1)
-        mark_segment(scans.pass.s, out.sources, out.modif, scans.pass.t.stride, i, j0, j1,
-                     scans.pass.w.settings.marks);
+        mark_segment(scans.pass.state, out.sources, out.modif, scans.pass.tiles.stride, i, j0, j1,
+                     scans.pass.work.settings.marks);
 }
 
 void scan_down(Scans& scans)
@@ -283,7 +284,7 @@ void scan_down(Scans& scans)
             down_run(scans, k, i, keys);
             scans.stripe_done(k).store(i + 1, std::memory_order_release);
         }
-        scans.stripe_done(k).store(scans.pass.s.nb_lig, std::memory_order_release);
+        scans.stripe_done(k).store(scans.pass.state.nb_lig, std::memory_order_release);
     }
 }
 
@@ -296,7 +297,7 @@ void scan_up(Scans& scans, int worker)
 {
     Stripe_lines keys(scans.width);
     Scan_insertions& out = scans.inserted[static_cast<std::size_t>(worker)];
-    const int lines = scans.pass.s.nb_lig;
+    const int lines = scans.pass.state.nb_lig;
     for (int n = scans.next.fetch_add(1); n < scans.count; n = scans.next.fetch_add(1)) {
         const int k = scans.count - 1 - n;
         for (int i = scans.last_line(k); i >= scans.first_line(k); --i) {
@@ -319,7 +320,7 @@ void scan_up(Scans& scans, int worker)
 
 void grow_by_scans(Pass& pass, Worker_team& team)
 {
-    Dilation_tiles& tiles = pass.t;
+    Dilation_tiles& tiles = pass.tiles;
     for (Dilation_tile& tile : tiles.tile) {
         tile.sources.clear();
         tile.modif = 0;
@@ -329,7 +330,7 @@ void grow_by_scans(Pass& pass, Worker_team& team)
         out.sources.clear();
         out.modif = 0;
     }
-    const long long sums = static_cast<long long>(pass.s.nb_lig) + pass.s.nb_col - 1;
+    const long long sums = static_cast<long long>(pass.state.nb_lig) + pass.state.nb_col - 1;
     const long long width = std::clamp(sums / (kStripes_per_worker * team.size()),
                                        static_cast<long long>(tiles.side) * kStripe_tiles_min,
                                        static_cast<long long>(tiles.side) * kStripe_tiles_max);

@@ -49,11 +49,12 @@ struct Tile_runner {
     std::vector<std::int32_t> out[9];
 
     explicit Tile_runner(Pass& shared)
-        : pass(shared), words(shared.w.layer.get()), levels(shared.s.itab2), stride(shared.t.stride)
+        : pass(shared), words(shared.work.layer.get()), levels(shared.state.itab2),
+          stride(shared.tiles.stride)
     {
         std::uint32_t room = 1;
-        while (room < static_cast<std::uint32_t>(shared.t.side) *
-                          static_cast<std::uint32_t>(shared.t.side))
+        while (room < static_cast<std::uint32_t>(shared.tiles.side) *
+                          static_cast<std::uint32_t>(shared.tiles.side))
             room <<= 1;
         ring = std::make_unique_for_overwrite<std::uint32_t[]>(room);
         mask = room - 1;
@@ -62,7 +63,7 @@ struct Tile_runner {
     void take(int number)
     {
         tile_number = number;
-        tile = &pass.t.at(number);
+        tile = &pass.tiles.at(number);
         first_line = tile->first_line;
         end_line = tile->end_line;
         first_col = tile->first_col;
@@ -186,7 +187,7 @@ void recompute_inner(Tile_runner& runner, std::int32_t p, int i, int j, std::uin
 void recompute(Tile_runner& runner, int i, int j)
 {
     Pass& pass = runner.pass;
-    Program_state& s = pass.s;
+    Program_state& s = pass.state;
     const std::int32_t st = runner.stride;
     const std::int32_t p = i * st + j;
     const std::uint32_t word = word_at(pass, p) & ~kQueued;
@@ -235,7 +236,7 @@ void recompute(Tile_runner& runner, int i, int j)
 // (`cross`) or its diagonal ones.
 void queue_around_level(Tile_runner& runner, int i, int j, bool cross)
 {
-    Program_state& s = runner.pass.s;
+    Program_state& s = runner.pass.state;
     const std::int32_t p = i * runner.stride + j;
     for (int n = 0; n < 8; ++n) {
         if (kNeighbour[n].cross != cross) continue;
@@ -275,7 +276,7 @@ void schedule(Dilation_tiles& tiles, int tile_number)
 // Hands the pixels queued for the tiles around to them.
 void hand_on(Tile_runner& runner)
 {
-    Dilation_tiles& tiles = runner.pass.t;
+    Dilation_tiles& tiles = runner.pass.tiles;
     bool any = false;
     for (const auto& list : runner.out) any = any || !list.empty();
     if (!any) return;
@@ -314,7 +315,7 @@ void grow_from_sources(Tile_runner& runner)
     const auto around = [&](bool cross) {
         for (const std::int32_t p : tile.sources) {
             int i, j;
-            runner.pass.t.split(p, i, j);
+            runner.pass.tiles.split(p, i, j);
             queue_around_level(runner, i, j, cross);
         }
     };
@@ -327,7 +328,7 @@ void grow_from_sources(Tile_runner& runner)
 // Runs a tile until neither its ring nor its inbox holds work.
 void run_tile(Tile_runner& runner, int tile_number, std::vector<std::int32_t>& handed)
 {
-    Dilation_tiles& tiles = runner.pass.t;
+    Dilation_tiles& tiles = runner.pass.tiles;
     Tile_queue& queue = tiles.queue;
     runner.take(tile_number);
     if (!runner.tile->sources.empty()) grow_from_sources(runner);
@@ -357,7 +358,7 @@ void grow_worker(Pass& pass)
 {
     Tile_runner runner(pass);
     std::vector<std::int32_t> handed;
-    Tile_queue& queue = pass.t.queue;
+    Tile_queue& queue = pass.tiles.queue;
     std::unique_lock<std::mutex> hold(queue.lock);
     for (;;) {
         queue.wake.wait(hold, [&] {
@@ -393,16 +394,16 @@ void start_tile(Program_state& s, Dilation_work& w, Dilation_tile& tile)
 
 void start_tiles(Pass& pass, Worker_team& team)
 {
-    for_tiles(pass, team, [&](int n) { start_tile(pass.s, pass.w, pass.t.at(n)); });
+    for_tiles(pass, team, [&](int n) { start_tile(pass.state, pass.work, pass.tiles.at(n)); });
 }
 
 void grow_by_tiles(Pass& pass, Worker_team& team)
 {
-    Dilation_tiles& tiles = pass.t;
+    Dilation_tiles& tiles = pass.tiles;
     tiles.queue.ready.clear();
     tiles.queue.ready_head = 0;
     tiles.queue.active = 0;
-    for_tiles(pass, team, [&](int n) { set_sources(pass.s, pass.w, tiles.at(n)); });
+    for_tiles(pass, team, [&](int n) { set_sources(pass.state, pass.work, tiles.at(n)); });
     for (int n = 0; n < static_cast<int>(tiles.tile.size()); ++n)
         if (!tiles.at(n).sources.empty()) schedule(tiles, n);
     if (tiles.queue.active > 0) run_pass(pass, team, [&](int) { grow_worker(pass); });

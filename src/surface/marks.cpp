@@ -139,14 +139,14 @@ bool tile_changed(const Dilation_tiles& tiles, int ti, int tj)
 // tiles around.
 void mark_tile(Pass& pass, int tile_number)
 {
-    Program_state& s = pass.s;
-    Dilation_tiles& tiles = pass.t;
+    Program_state& s = pass.state;
+    Dilation_tiles& tiles = pass.tiles;
     Dilation_tile& tile = tiles.at(tile_number);
     const int ti = tile_number / tiles.cols;
     const int tj = tile_number % tiles.cols;
     tile.modif = 0;
     const std::int32_t st = tiles.stride;
-    const bool write_marks = pass.w.settings.marks;
+    const bool write_marks = pass.work.settings.marks;
     if (tile.rescan) {
         mark_whole(s, tile, st, write_marks);
         return;
@@ -162,7 +162,7 @@ void mark_tile(Pass& pass, int tile_number)
             if (!kNeighbour[m].cross) continue;
             const int k = i + kNeighbour[m].dk;
             const int l = j + kNeighbour[m].dl;
-            if (inside_tile(k, l) && !level_changed(pass.w, k * st + l))
+            if (inside_tile(k, l) && !level_changed(pass.work, k * st + l))
                 mark_and_insert(s, tile.sources, tile.modif, st, k, l, write_marks);
         }
     }
@@ -171,7 +171,8 @@ void mark_tile(Pass& pass, int tile_number)
         for (int m = 0; m < count; ++m) {
             const int i = i0 + m * di;
             const int j = j0 + m * dj;
-            if (level_changed(pass.w, (i + ok) * st + j + ol) && !level_changed(pass.w, i * st + j))
+            if (level_changed(pass.work, (i + ok) * st + j + ol) &&
+                !level_changed(pass.work, i * st + j))
                 mark_and_insert(s, tile.sources, tile.modif, st, i, j, write_marks);
         }
     };
@@ -188,12 +189,13 @@ void clear_changes(Pass& pass, Dilation_tile& tile)
 {
     if (tile.rescan) {
         for (int i = tile.first_line; i < tile.end_line; ++i) {
-            std::uint32_t* words = &pass.w.layer[static_cast<std::size_t>(pass.t.index(i, 0))];
+            std::uint32_t* words =
+                &pass.work.layer[static_cast<std::size_t>(pass.tiles.index(i, 0))];
             for (int j = tile.first_col; j < tile.end_col; ++j) words[j] &= ~kLevel_changed;
         }
     } else {
         for (const std::int32_t p : tile.changed)
-            pass.w.layer[static_cast<std::size_t>(p)] &= ~kLevel_changed;
+            pass.work.layer[static_cast<std::size_t>(p)] &= ~kLevel_changed;
     }
     tile.changed.clear();
     tile.rescan = false;
@@ -203,7 +205,7 @@ void clear_changes(Pass& pass, Dilation_tile& tile)
 
 void mark_changed(Pass& pass, Worker_team& team)
 {
-    Dilation_tiles& tiles = pass.t;
+    Dilation_tiles& tiles = pass.tiles;
     for_tiles(pass, team, [&](int n) {
         const int ti = n / tiles.cols;
         const int tj = n % tiles.cols;
