@@ -150,12 +150,16 @@ void recompute_inner(Tile_runner& runner, std::int32_t p, int i, int j, std::uin
 {
     std::uint32_t* const wd = runner.words + p;
     const std::int32_t st = runner.stride;
-    const int* const up = runner.levels[i - 1] + j;
     int* const line = runner.levels[i] + j;
-    const int* const down = runner.levels[i + 1] + j;
-    const std::uint32_t words[8] = {wd[-st - 1], wd[-st],    wd[-st + 1], wd[-1],
-                                    wd[1],       wd[st - 1], wd[st],      wd[st + 1]};
-    const int levels[8] = {up[-1], up[0], up[1], line[-1], line[1], down[-1], down[0], down[1]};
+    std::int32_t offset[8];
+    std::uint32_t words[8];
+    int levels[8];
+#pragma GCC unroll 8
+    for (int n = 0; n < 8; ++n) {
+        offset[n] = kNeighbour[n].dk * st + kNeighbour[n].dl;
+        words[n] = wd[offset[n]];
+        levels[n] = runner.levels[i + kNeighbour[n].dk][j + kNeighbour[n].dl];
+    }
     const Grown g = grow_from(words, levels);
     if (g.layer == kUnreached) return;
     const int before = *line;
@@ -167,7 +171,6 @@ void recompute_inner(Tile_runner& runner, std::int32_t p, int i, int j, std::uin
     }
     *line = g.level;
     *wd = g.layer | flags;
-    const std::int32_t offset[8] = {-st - 1, -st, -st + 1, -1, 1, st - 1, st, st + 1};
 #pragma GCC unroll 8
     for (int n = 0; n < 8; ++n) {
         const std::uint32_t x = words[n];
