@@ -90,6 +90,20 @@ std::string format(const char* fmt, const std::string& arg)
     fail("\n\n\tThe file %s is not a regular file : it is not read \n", path.c_str());
 }
 
+// The contour raster must hold every pixel the header promises; extra bytes
+// are ignored. Called on a grid that check_grid_size accepted, whose byte
+// count fits a long long.
+void check_raster_size(const Program_state& s)
+{
+    const long long expected = static_cast<long long>(s.nb_lig) * s.nb_col * s.val;
+    const long long actual = file_size(s.f1);
+    if (actual >= 0 && actual < expected)
+        fail("\n\n\tThe file %s holds %lld bytes : %d lines of %d pixels of %d bytes need %lld \n",
+             s.nomim1.c_str(), actual, s.nb_lig, s.nb_col, s.val, expected);
+}
+
+} // namespace
+
 // One block per grid: its pages are first touched by the stage that fills
 // it, as large pages where the host has them.
 int** allocate_grid(const Program_state& s)
@@ -104,7 +118,6 @@ int** allocate_grid(const Program_state& s)
     return grid;
 }
 
-// A grid the stages cannot index is refused before anything is allocated.
 // Both sides are positive, so their product fits a long long.
 void check_grid_size(const Program_state& s)
 {
@@ -114,20 +127,6 @@ void check_grid_size(const Program_state& s)
              "most %lld pixels, and at most %d lines or columns \n",
              s.nb_lig, s.nb_col, kGrid_pixels_max, kGrid_side_max);
 }
-
-// The contour raster must hold every pixel the header promises; extra bytes
-// are ignored. Called on a grid that check_grid_size accepted, whose byte
-// count fits a long long.
-void check_raster_size(const Program_state& s)
-{
-    const long long expected = static_cast<long long>(s.nb_lig) * s.nb_col * s.val;
-    const long long actual = file_size(s.f1);
-    if (actual >= 0 && actual < expected)
-        fail("\n\n\tThe file %s holds %lld bytes : %d lines of %d pixels of %d bytes need %lld \n",
-             s.nomim1.c_str(), actual, s.nb_lig, s.nb_col, s.val, expected);
-}
-
-} // namespace
 
 void opening(Program_state& s)
 {

@@ -177,7 +177,13 @@ void discard_outputs()
     }
 }
 
-bool interrupt_pending() { return host_interrupted() || console_lost(); }
+bool interrupt_pending()
+{
+    // A run with a channel of its own has no console to lose.
+    const Run_channel* ch = run_channel();
+    if (ch) return ch->stop.load(std::memory_order_relaxed) || host_interrupted();
+    return host_interrupted() || console_lost();
+}
 
 void interruption_point()
 {
