@@ -232,7 +232,7 @@ def build_dataarray(da, equidistance=None, smoothing=1, *, float_dem=False, empt
     elif np.issubdtype(values.dtype, np.integer) or np.issubdtype(values.dtype, np.floating):
         empty_mask = _empty_mask(values, nodata, empty)
         if empty_mask.all():
-            raise Error("The contours hold no contour pixel")
+            raise Error("The file contours holds no contour pixel")
         if not empty_mask.any():
             raise Error(
                 "no cell of the contours is empty: every one would be a contour and the DEM "
