@@ -140,18 +140,18 @@ def _levels(values, empty_mask, equidistance, z_scale):
     grid = np.full(values.shape, NO_DATA, dtype=np.int32)
     v = values.astype(np.float64) * factor
     with np.errstate(invalid="ignore"):
+        level = np.rint(v)
         checks = (
             (np.isfinite(v), "is not a number"),
             (_is_whole(v), "is not a whole number: relief_forge works on whole altitudes"),
-            ((np.rint(v) >= INT_MIN) & (np.rint(v) <= INT_MAX),
-             "is outside the range of 32-bit altitudes"),
-            (np.rint(v) != NO_DATA, "is -99999, the value that marks empty pixels"),
+            ((level >= INT_MIN) & (level <= INT_MAX), "is outside the range of 32-bit altitudes"),
+            (level != NO_DATA, "is -99999, the value that marks empty pixels"),
         )
     for good, why in checks:
         good = good | empty_mask
         if not good.all():
             _refuse_pixel(values, good, factor, why)
-    grid[filled] = np.rint(v[filled]).astype(np.int32)
+    grid[filled] = level[filled].astype(np.int32)
     step = _level_step([int(x) for x in np.unique(grid[filled])])
     return grid, factor, step
 
