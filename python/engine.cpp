@@ -278,10 +278,15 @@ py::array build(const py::array& contours, const py::handle& equidistance,
     if (lines == 0 || cols == 0)
         throw Refusal(plain(refusal_of(
             [&] { fail("\n\n\tThe file %s holds no contour pixel \n", kContours_name); })));
-    // A side beyond the int range reads as the largest int, which the size
-    // check refuses as it refuses any side past kGrid_side_max.
-    s.nb_lig = static_cast<int>(std::min<py::ssize_t>(lines, INT_MAX));
-    s.nb_col = static_cast<int>(std::min<py::ssize_t>(cols, INT_MAX));
+    // A side beyond the int range, which the state record cannot hold, is
+    // refused in the words of the size check.
+    if (lines > INT_MAX || cols > INT_MAX)
+        throw Refusal("A grid of " + std::to_string(lines) + " lines and " + std::to_string(cols) +
+                      " columns is larger than this program can index : at most " +
+                      std::to_string(kGrid_pixels_max) + " pixels, and at most " +
+                      std::to_string(kGrid_side_max) + " lines or columns");
+    s.nb_lig = static_cast<int>(lines);
+    s.nb_col = static_cast<int>(cols);
     std::string refusal = refusal_of([&] { check_grid_size(s); });
     if (!refusal.empty()) throw Refusal(refusal);
 

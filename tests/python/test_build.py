@@ -101,7 +101,8 @@ REFUSALS = [
     ("does not come back", grid_with([10, 2147483000]), 1000000, 1, {}, "^The altitude 2147483000 does not come back within the int range"),
     ("dtype float64", grid_with([10, 20]), 10, 1, {"dtype": np.float64}, "as float32, not float64"),
     ("dtype uint16 for int32", grid_with([10, 20]), 10, 1, {"dtype": np.uint16}, "not uint16"),
-    ("too many pixels", HUGE, 10, 1, {}, "^A grid of 1 lines and 2147483647 columns is larger than this program can index"),
+    ("too many pixels", np.broadcast_to(np.int32(5), (2, 2**30)), 10, 1, {}, "^A grid of 2 lines and 1073741824 columns is larger than this program can index : at most 2147483647 pixels, and at most 536870910 lines or columns$"),
+    ("side past the int range", HUGE, 10, 1, {}, "^A grid of 1 lines and 2147483648 columns is larger than this program can index : at most 2147483647 pixels, and at most 536870910 lines or columns$"),
     ("side too long", np.broadcast_to(np.int32(5), (2**29, 1)), 10, 1, {}, "larger than this program can index"),
 ]
 
