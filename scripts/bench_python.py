@@ -4,7 +4,8 @@ resampled from matplotlib's topobathy.npz, contours every 40 m rasterised on
 its grid by 'relief_forge_gis import'); then, in the same run, the program's
 stage time (from its first dilation pass to "Saving the result", read off its
 console as it goes) and build(contours, 40, 5) timed in a fresh interpreter,
-with each one's peak memory per pixel, and the two DEMs compared to the bit.
+both its stages (as its progress reports them) and the whole call, with each
+one's peak memory per pixel, and the two DEMs compared to the bit.
 
     PYTHONPATH=build/python python3 scripts/bench_python.py BUILD [SIDE...]
 
@@ -39,13 +40,20 @@ def status(key):
 
 with open("/proc/self/clear_refs", "w") as f:
     f.write("5")
+# The stages' own window, as the program's: from the dilation's start to
+# the smoothing's end, as progress reports them.
+marks = {}
+def progress(stage, fraction):
+    if (stage, fraction) in (("dilation", 0.0), ("smoothing", 1.0)):
+        marks[stage] = time.perf_counter()
+
 before = status("VmRSS:")
 t = time.perf_counter()
-dem = rf.build(contours, 40, 5)
+dem = rf.build(contours, 40, 5, progress=progress)
 elapsed = time.perf_counter() - t
 peak = status("VmHWM:")
 np.save(out, dem)
-print(elapsed, peak - before)
+print(elapsed, marks["smoothing"] - marks["dilation"], peak - before)
 """
 
 
@@ -103,23 +111,27 @@ def main():
             out = work / "dem.npy"
             done = subprocess.run([sys.executable, "-c", MODULE_RUN, folder / f"{name}_c4.raw",
                                    str(side), out], check=True, capture_output=True, text=True)
-            elapsed, module_peak = done.stdout.split()
-            elapsed, module_peak = float(elapsed), int(module_peak)
+            elapsed, stages, module_peak = done.stdout.split()
+            elapsed, stages, module_peak = float(elapsed), float(stages), int(module_peak)
             same = np.array_equal(np.load(out).ravel(), dem_program)
             out.unlink()
             pixels = side * side
-            rows.append(f"| {side} | {passes} | {stage:.2f} s | {elapsed:.2f} s | "
-                        f"{elapsed / stage:.2f} | {program_peak / pixels:.1f} B | "
+            rows.append(f"| {side} | {passes} | {stage:.2f} s | {stages:.2f} s | "
+                        f"{elapsed:.2f} s | {stages / stage:.2f} | {elapsed / stage:.2f} | "
+                        f"{program_peak / pixels:.1f} B | "
                         f"{module_peak / pixels:.1f} B | {'yes' if same else 'NO'} |")
     print()
     print(f"Real terrain (topobathy.npz), contours every 40 m, mesh 5, {os.cpu_count()} cores, "
           "all rows from one run; the program's stage time runs from its first dilation pass "
-          "to \"Saving the result\"; build() is the whole call (copy in, stages, copy out); "
+          "to \"Saving the result\", build()'s from its dilation's start to its smoothing's end "
+          "(as progress reports them); build() whole is the call (copy in, checks, stages, "
+          "copy out); "
           "peaks: the program's whole process, build()'s growth over its loaded input.")
     print()
-    print("| side | passes | program stages | build() | build / program | program peak per "
-          "pixel | build() peak per pixel | same DEM |")
-    print("|---|---|---|---|---|---|---|---|")
+    print("| side | passes | program stages | build() stages | build() whole | stages / "
+          "program | whole / program | program peak per pixel | build() peak per pixel | "
+          "same DEM |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
     print("\n".join(rows))
 
 
