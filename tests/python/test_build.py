@@ -94,6 +94,8 @@ REFUSALS = [
     ("equidistance < 0", grid_with([10, 20]), -5, 1, {}, "^The equidistance must be a positive number$"),
     ("equidistance huge", grid_with([10, 20]), 2**40, 1, {}, "at most 2147483647"),
     ("equidistance float", grid_with([10, 20]), 2.5, 1, {}, "must be a whole number, not float"),
+    ("mesh float", grid_with([10, 20]), 10, 3.0, {}, "^The smoothing mesh must be a whole number, not float$"),
+    ("equidistance bool", grid_with([10, 20]), True, 1, {}, "must be a whole number, not bool"),
     ("mesh too wide", grid_with([10, 20]), 10, 34, {}, "^The smoothing mesh must be 1 or less, or from 2 to 19 for this image$"),
     ("mesh huge", grid_with([10, 20], (50, 50)), 10, 2**70, {}, "from 2 to 33 for this image"),
     ("too small to smooth", grid_with([10, 20], (20, 2)), 10, 3, {}, "^This image is too small to be smoothed : the mesh must be 1 or less$"),
