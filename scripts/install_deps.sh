@@ -11,6 +11,7 @@
 # terrain  the accuracy and benchmark scripts on real terrain (time, Python
 #          with GDAL, NumPy, SciPy, matplotlib's sample DEMs)
 # qgis     the QGIS plugin's headless tests (QGIS, PyQGIS, Xvfb)
+# python   the Python module and its tests (pybind11, numpy, xarray, rioxarray, pytest)
 set -euo pipefail
 
 declare -A group=(
@@ -20,14 +21,15 @@ declare -A group=(
   [checks]="clang libclang-rt-14-dev"
   [terrain]="time python3-gdal python3-numpy python3-scipy python3-matplotlib"
   [qgis]="qgis python3-qgis xvfb"
+  [python]="pybind11-dev python3-dev python3-numpy python3-xarray python3-rioxarray python3-pytest"
 )
 names=("$@")
-((${#names[@]})) || names=(sample build windows checks terrain qgis)
+((${#names[@]})) || names=(sample build windows checks terrain qgis python)
 
 packages=()
 for name in "${names[@]}"; do
   if [ -z "${group[$name]+set}" ]; then
-    echo "install_deps.sh: no group named '$name' (sample, build, windows, checks, terrain, qgis)" >&2
+    echo "install_deps.sh: no group named '$name' (sample, build, windows, checks, terrain, qgis, python)" >&2
     exit 2
   fi
   read -r -a listed <<<"${group[$name]}"

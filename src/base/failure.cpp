@@ -29,7 +29,13 @@ void fail(const char* fmt, ...)
     throw Run_error(text);
 }
 
-bool interrupt_pending() { return host_interrupted() || console_lost(); }
+bool interrupt_pending()
+{
+    // A run with a channel of its own has no console to lose.
+    if (const Run_channel* ch = run_channel())
+        return ch->stop.load(std::memory_order_relaxed) || host_interrupted();
+    return host_interrupted() || console_lost();
+}
 
 void interruption_point()
 {

@@ -67,10 +67,19 @@ void install_interrupt_handlers();
 // int grids. Sets every geometry, type and file field of `s`.
 void opening(Program_state& s);
 
+// Refuses, before anything is allocated, a grid that the stages cannot
+// index (see kGrid_pixels_max).
+void check_grid_size(const Program_state& s);
+// One zero-filled int grid of the size of `s`; refuses when memory lacks.
+int** allocate_grid(const Program_state& s);
+
 // The two processing questions. The equidistance must be positive; a mesh
 // size above 1 must leave its window inside the grid and at most 33.
 int ask_equidistance();
 int ask_mesh_size(const Program_state& s);
+// Why the mesh size answer `maille` is refused for the grid of `s`, in the
+// dialogue's words; empty when it is accepted.
+std::string mesh_size_refusal(const Program_state& s, int maille);
 
 // Reads the contour raster into itab (16-bit files through jtab).
 void read_contours(Program_state& s);

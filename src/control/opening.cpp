@@ -90,6 +90,8 @@ std::string format(const char* fmt, const std::string& arg)
     fail("\n\n\tThe file %s is not a regular file : it is not read \n", path.c_str());
 }
 
+} // namespace
+
 int** allocate_grid(const Program_state& s)
 {
     int** grid = new_grid(s.nb_col, s.nb_lig);
@@ -107,6 +109,8 @@ void check_grid_size(const Program_state& s)
              "most %lld pixels, and at most %d lines or columns \n",
              s.nb_lig, s.nb_col, kGrid_pixels_max, kGrid_side_max);
 }
+
+namespace {
 
 // The contour raster must hold every pixel the header promises; extra bytes
 // are ignored. Called on a grid that check_grid_size accepted, whose byte

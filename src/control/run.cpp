@@ -85,19 +85,25 @@ int ask_equidistance()
     }
 }
 
-int ask_mesh_size(const Program_state& s)
+std::string mesh_size_refusal(const Program_state& s, int maille)
 {
     const int largest = std::min({kMesh_max, s.nb_lig - 1, s.nb_col - 1});
+    // 1 or less means no smoothing and is kept as typed.
+    if (maille <= 1 || maille <= largest) return "";
+    if (largest >= 2)
+        return "\n\tThe smoothing mesh must be 1 or less, or from 2 to " + std::to_string(largest) +
+               " for this image \n";
+    return "\n\tThis image is too small to be smoothed : the mesh must be 1 or less \n";
+}
+
+int ask_mesh_size(const Program_state& s)
+{
     for (;;) {
         const int maille =
             ask_number("\n\tSize of the smoothing mesh (1, 3, 5 or larger odd value) ? ");
-        // 1 or less means no smoothing and is kept as typed.
-        if (maille <= 1 || maille <= largest) return maille;
-        if (largest >= 2)
-            say("\n\tThe smoothing mesh must be 1 or less, or from 2 to %d for this image \n",
-                largest);
-        else
-            say("\n\tThis image is too small to be smoothed : the mesh must be 1 or less \n");
+        const std::string refusal = mesh_size_refusal(s, maille);
+        if (refusal.empty()) return maille;
+        say("%s", refusal.c_str());
     }
 }
 

@@ -3,6 +3,8 @@
 // from values that no worker changes.
 #pragma once
 
+#include "base/console.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstddef>
@@ -28,14 +30,19 @@ inline int worker_count(std::int64_t pixels)
 // Runs body(t) for every t from 0 to workers - 1, each on a thread of its
 // own (t = 0 on the calling thread), and returns when all have finished. A
 // share whose thread cannot be started runs on the calling thread. The body
-// must not throw.
+// must not throw. The workers share the calling thread's run channel.
 template <typename Body> void run_workers(int workers, Body&& body)
 {
     std::vector<std::thread> threads;
+    Run_channel* const channel = run_channel();
+    const auto worker = [&body, channel](int t) {
+        const Run_channel_scope scope(channel);
+        body(t);
+    };
     int started = 1;
     try {
         threads.reserve(static_cast<std::size_t>(std::max(workers - 1, 0)));
-        for (; started < workers; ++started) threads.emplace_back(std::ref(body), started);
+        for (; started < workers; ++started) threads.emplace_back(worker, started);
     } catch (const std::system_error&) {
     } catch (const std::bad_alloc&) {
     }
@@ -47,14 +54,20 @@ template <typename Body> void run_workers(int workers, Body&& body)
 // A team of workers kept for a run of steps: the calling thread is worker 0,
 // the others wait on threads of their own between steps. Starting threads
 // once for many short steps saves what starting them costs, which on some
-// hosts is much. A worker whose thread cannot be started is left out.
+// hosts is much. A worker whose thread cannot be started is left out. The
+// workers share the run channel of the thread that makes the team.
 class Worker_team {
   public:
     explicit Worker_team(int workers)
     {
+        Run_channel* const channel = run_channel();
         try {
             threads.reserve(static_cast<std::size_t>(std::max(workers - 1, 0)));
-            for (int t = 1; t < workers; ++t) threads.emplace_back([this, t] { serve(t); });
+            for (int t = 1; t < workers; ++t)
+                threads.emplace_back([this, t, channel] {
+                    const Run_channel_scope scope(channel);
+                    serve(t);
+                });
         } catch (const std::system_error&) {
         } catch (const std::bad_alloc&) {
         }
