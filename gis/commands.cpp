@@ -347,8 +347,8 @@ void run_build(const Cli& cli)
     }
 
     // The values in the output's type, then the file.
-    const bool interactive =
-        !GDALDataTypeIsFloating(out.type) && n == 1 && info.z_factor == 1;
+    const bool interactive = n == 1 && info.z_factor == 1 &&
+                             out.type == (s.itype == 0 ? GDT_UInt16 : GDT_Int32);
     Dem_output dem = out;
     const bool any_empty = std::find(exact.begin(), exact.end(), NO_DATA) != exact.end();
     // The interactive program's 16-bit DEM has no nodata: every value is one.

@@ -19,21 +19,6 @@ std::vector<Contour> summit_with_levels(const std::vector<double>& levels)
     return c;
 }
 
-// The pixels of a raster's first band as doubles.
-std::vector<double> read_values(const std::string& path)
-{
-    std::vector<double> v;
-    GDALDataset* ds = GDALDataset::Open(path.c_str(), GDAL_OF_RASTER);
-    if (!ds) return v;
-    const int cols = ds->GetRasterXSize(), lines = ds->GetRasterYSize();
-    v.resize(static_cast<std::size_t>(cols) * static_cast<std::size_t>(lines));
-    if (ds->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, cols, lines, v.data(), cols, lines,
-                                       GDT_Float64, 0, 0, nullptr) != CE_None)
-        v.clear();
-    GDALClose(GDALDataset::ToHandle(ds));
-    return v;
-}
-
 double mean(const std::vector<double>& v)
 {
     return std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(v.size());
