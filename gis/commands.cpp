@@ -195,8 +195,8 @@ std::vector<double> dem_values(const Program_state& s, std::vector<double>&& exa
         const double stored =
             out.type == GDT_Float32 ? static_cast<double>(static_cast<float>(x)) : x;
         if (out.has_nodata && stored == nodata)
-            gis_fail("the DEM holds the value %s, which is its nodata value: give another with "
-                     "-a_nodata",
+            gis_fail("the DEM holds the value %s, which is its nodata value: give another "
+                     "nodata value (-a_nodata)",
                      real_text(x).c_str());
     }
     int clamped_lo = 0, clamped_hi = 0, rounded = 0;
@@ -205,7 +205,8 @@ std::vector<double> dem_values(const Program_state& s, std::vector<double>&& exa
         GDALAdjustValueToDataType(out.type, hi, &clamped_hi, &rounded);
     }
     if (clamped_lo || clamped_hi)
-        gis_fail("the DEM's values run from %s to %s, beyond what %s holds: choose another -ot",
+        gis_fail("the DEM's values run from %s to %s, beyond what %s holds: choose another type "
+                 "(-ot)",
                  real_text(lo).c_str(), real_text(hi).c_str(), GDALGetDataTypeName(out.type));
     return v;
 }

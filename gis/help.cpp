@@ -121,7 +121,7 @@ const char* const kBuild_help =
     "      --oversample=N|auto  burn vector contours on cells N times finer in both\n"
     "                          directions (1 to 8), build the surface there and\n"
     "                          average it back to the output cells; auto (default)\n"
-    "                          brings the contours about 4 fine cells apart on\n"
+    "                          brings the contours about 6 fine cells apart on\n"
     "                          average, with a fine grid of at most 16.8 million\n"
     "                          cells within half the memory, and says its choice;\n"
     "                          1 with -s above 1 or a raster input\n"

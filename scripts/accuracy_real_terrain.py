@@ -35,7 +35,8 @@ CASES = [
      50),
 ]
 
-PICTURE_CASE = "volcano"
+# The case whose hillshades are drawn side by side.
+PICTURE_CASE = ("jacksboro", 30, 60)
 
 
 def run(args, **kw):
@@ -153,7 +154,7 @@ def case(work, gis, name, sample, epsg, xres, yres, interval):
         seconds, err = run([gis, "build", lines, "--like", truth, "-e", str(interval), "-o", out]
                            + args)
         if not args:
-            note = next((l.split(": ", 1)[1] for l in err.splitlines()
+            note = next((l.split("oversampling ", 1)[1] for l in err.splitlines()
                          if "oversampling" in l), "")
         results.append((label, read(out), seconds))
 
@@ -210,7 +211,7 @@ def picture(path, title, t, results, cell):
         ax.set_title(label, fontsize=10)
     fig.suptitle(title)
     fig.tight_layout()
-    fig.savefig(path, dpi=60)
+    fig.savefig(path, dpi=50)
 
 
 def main():
@@ -218,7 +219,7 @@ def main():
     shot = sys.argv[3] if len(sys.argv) > 3 else ""
     for c in CASES:
         t, results, cell = case(work, gis, *c)
-        if shot and c[1] == PICTURE_CASE:
+        if shot and (c[1], c[3], c[4]) == PICTURE_CASE:
             picture(shot, c[0], t, results, cell)
 
 

@@ -64,7 +64,7 @@ namespace {
 // The mean distance between the contours, in cells, that auto oversampling
 // brings them to on the fine grid: measured on real terrain, the error
 // falls little beyond it (see docs/gis.md).
-constexpr double kTarget_spacing = 4;
+constexpr double kTarget_spacing = 6;
 
 // The total length of the lines of `burn`, polygons by their rings.
 double contour_length(OGRLayer& burn)

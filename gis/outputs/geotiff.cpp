@@ -103,7 +103,10 @@ void fill_dataset(const std::vector<double>& values, int nb_lig, int nb_col, con
     // Some drivers (GeoPackage) take the nodata value only before the grid.
     GDALRasterBand* band = ds->GetRasterBand(1);
     CPLErrorReset();
-    if (out.has_nodata && band->SetNoDataValue(out.nodata) != CE_None) {
+    // A driver may report a failure yet keep the value (GeoPackage does).
+    int kept = 0;
+    if (out.has_nodata && band->SetNoDataValue(out.nodata) != CE_None &&
+        !(band->GetNoDataValue(&kept) == out.nodata && kept)) {
         // Without nodata cells nothing is lost but the value's record.
         if (std::find(values.begin(), values.end(), out.nodata) != values.end())
             gis_fail("%s cannot record the nodata value %.17g that its empty cells hold: %s",
@@ -218,7 +221,8 @@ void write_dem(const std::vector<double>& values, int nb_lig, int nb_col, const 
     if (!driver) gis_fail("cannot write %s: this GDAL has no %s driver", out.path.c_str(), out.driver.c_str());
     const char* types = driver->GetMetadataItem(GDAL_DMD_CREATIONDATATYPES);
     if (types && CPLStringList(CSLTokenizeString(types)).FindString(GDALGetDataTypeName(out.type)) < 0)
-        gis_fail("the format %s cannot hold %s values (it holds %s): choose another -ot or -of",
+        gis_fail("the format %s cannot hold %s values (it holds %s): choose another type (-ot) "
+                 "or format (-of)",
                  out.driver.c_str(), GDALGetDataTypeName(out.type), types);
 
     // The tool's options first, the user's -co after them: the last wins.
@@ -242,7 +246,7 @@ void write_dem(const std::vector<double>& values, int nb_lig, int nb_col, const 
     const std::string temp = temp_stem + final_path.extension().string();
     Staged_file guard(out.path, temp);
     std::vector<std::string> files;
-    progress_stage(out.driver.c_str(), true);
+    progress_stage("writing", true);
     CPLErrorReset();
     Closer written;
     if (driver->GetMetadataItem(GDAL_DCAP_CREATE) && out.driver != "COG") {
