@@ -254,6 +254,147 @@ void say_oversample(const Cli& cli, const Source_info& info)
                  info.oversample_why.c_str());
 }
 
+
+// The grid of a build: the contours' grid in the Program state, `n` times
+// finer than the output's, placed by `geo`.
+struct Build_grid {
+    Source_info info;
+    int n = 1;
+    int lines = 0, cols = 0; // the output's
+    Georef geo;              // the output's
+};
+
+// The contours burnt on the grid the surface is built on, after the memory
+// it needs is counted: the run's three grids with their frontier rings (24
+// bytes a cell), the contour flags and the footprint on that grid; the
+// values, a driver's copy in memory, the preview and the cutline's mask on
+// the output grid.
+Build_grid import_for_build(const Cli& cli, const Dem_output& out, Program_state& s)
+{
+    Import_options in = cli.in;
+    in.bytes_per_cell = 24 + (cli.preview.contours ? 1 : 0) + (cli.clip ? 1 : 0);
+    in.out_bytes_per_cell = 8 + GDALGetDataTypeSizeBytes(out.type) +
+                            (cli.preview.path.empty() ? 0 : 4) + (cli.cutline.path.empty() ? 0 : 1);
+    // The smoothing's mesh counts cells of the output grid: no finer one.
+    const bool smoothed = cli.maille > 1 && in.oversample == 0;
+    if (smoothed) in.oversample = 1;
+    Build_grid g;
+    Georef fine;
+    import_contours(in, s, fine, g.info);
+    if (smoothed && g.info.band == 0)
+        g.info.oversample_why = "the smoothing mesh (-s) counts the output's cells";
+    say_source(cli, g.info, true);
+    say_oversample(cli, g.info);
+    g.n = g.info.oversample;
+    g.lines = s.nb_lig / g.n;
+    g.cols = s.nb_col / g.n;
+    g.geo = fine;
+    for (int k : {1, 2, 4, 5}) g.geo.gt[k] *= g.n;
+    return g;
+}
+
+// The equidistance in scaled levels, said when inferred.
+int build_equidistance(const Cli& cli, const Source_info& info)
+{
+    const int equid = run_equidistance(cli.in.equidistance, info);
+    if (cli.in.equidistance <= 0 && !cli.quiet)
+        std::fprintf(stderr,
+                     "relief_forge_gis: equidistance %s, the greatest common step between the "
+                     "levels (give another with -e)\n",
+                     real_text(static_cast<double>(equid) / info.z_factor).c_str());
+    return equid;
+}
+
+// What is read of the contour grid before the run changes it, and the
+// cutline, each on the output grid; empty when not asked for.
+struct Masks {
+    std::vector<std::uint8_t> contours;  // cells holding a contour, for the preview
+    std::vector<std::uint8_t> footprint; // --clip
+    std::vector<std::uint8_t> cutline;   // inside the cutline's polygons
+};
+
+Masks read_masks(const Cli& cli, const Program_state& s, const Build_grid& g)
+{
+    Masks m;
+    if (cli.preview.contours) m.contours = coarsen(contour_flags(s), g.lines, g.cols, g.n);
+    if (cli.clip) m.footprint = coarsen(contour_footprint(s), g.lines, g.cols, g.n);
+    if (!cli.cutline.path.empty()) m.cutline = cutline_mask(cli.cutline, g.lines, g.cols, g.geo);
+    return m;
+}
+
+// The surface on the output grid: built on the contours' grid, each output
+// cell the mean of its n x n cells, in the contours' units.
+std::vector<double> averaged_surface(const Cli& cli, Program_state& s, const Build_grid& g,
+                                     int equid)
+{
+    int min_al = 0, max_al = 0;
+    std::vector<double> surface;
+    build_surface(s, equid, cli.maille, min_al, max_al, &surface, g.info.z_factor, g.n);
+    return surface;
+}
+
+// Empties the cells outside --clip's footprint and outside the cutline.
+void apply_masks(const Cli& cli, const Masks& m, std::vector<double>& surface)
+{
+    const auto clear_outside = [&](const std::vector<std::uint8_t>& inside) {
+        long long cleared = 0;
+        for (std::size_t k = 0; k < surface.size(); ++k)
+            if (!inside[k] && surface[k] != NO_DATA) {
+                surface[k] = NO_DATA;
+                ++cleared;
+            }
+        return cleared;
+    };
+    if (cli.clip) {
+        const long long cleared = clear_outside(m.footprint);
+        if (!cli.quiet)
+            std::fprintf(stderr,
+                         "relief_forge_gis: --clip left %lld cells outside the contours' "
+                         "footprint empty\n",
+                         cleared);
+    }
+    if (!cli.cutline.path.empty()) {
+        const long long cleared = clear_outside(m.cutline);
+        if (!cli.quiet)
+            std::fprintf(stderr,
+                         "relief_forge_gis: %lld cells outside the cutline's polygons made "
+                         "nodata\n",
+                         cleared);
+    }
+}
+
+// The DEM in its type with its metadata, the preview and the summary.
+void write_build(const Cli& cli, Program_state& s, const Build_grid& g, const Dem_output& out,
+                 const Masks& m, std::vector<double>&& surface, int equid)
+{
+    const bool interactive = g.n == 1 && g.info.z_factor == 1 &&
+                             out.type == (s.itype == 0 ? GDT_UInt16 : GDT_Int32);
+    Dem_output dem = out;
+    // The interactive program's 16-bit DEM has no nodata: every value is one.
+    if (s.itype == 0 && out.type == GDT_UInt16 && !cli.has_nodata &&
+        std::find(surface.begin(), surface.end(), NO_DATA) == surface.end())
+        dem.has_nodata = false;
+    const std::vector<double> values = dem_values(s, std::move(surface), dem, interactive);
+    std::vector<std::pair<std::string, std::string>> metadata = {
+        {"RF_CONTOURS", cli.in.contours},
+        {"RF_EQUIDISTANCE", real_text(static_cast<double>(equid) / g.info.z_factor)},
+        {"RF_SMOOTHING_MESH", std::to_string(cli.maille)},
+        {"RF_PIXEL_SIZE", cell_size_text(g.geo.gt)},
+        {"RF_OVERSAMPLE", std::to_string(g.n)},
+        {"RF_VALUES", interactive ? "whole altitudes of the interactive program's DEM"
+                      : GDALDataTypeIsFloating(out.type)
+                          ? "scaled surface x equidistance / 512"
+                          : "scaled surface x equidistance / 512, rounded"}};
+    source_metadata(g.info, metadata);
+    if (!cli.cutline.path.empty()) metadata.emplace_back("RF_CUTLINE", cli.cutline.path);
+    write_dem(values, g.lines, g.cols, g.geo, dem, metadata);
+    preview_values(cli, values, g.lines, g.cols, g.geo, m.contours,
+                   dem.has_nodata ? dem.nodata : HUGE_VAL);
+    if (!cli.quiet)
+        std::printf("wrote %s: %d lines, %d columns of %g x %g%s\n", cli.out.c_str(), g.lines,
+                    g.cols, g.geo.gt[1], -g.geo.gt[5], g.geo.wkt.empty() ? ", no CRS" : "");
+}
+
 } // namespace
 
 void run_import(const Cli& cli)
@@ -278,104 +419,15 @@ void run_build(const Cli& cli)
 {
     Program_state s;
     Grids grids{s};
-    Georef geo;
     refuse_output_on_input(cli);
     const Dem_output out = output_of(cli, "build");
     prepare_output_folders({cli.out, cli.preview.path});
-
-    // Memory: the run's three grids with their frontier rings (24 bytes a
-    // cell), the contour flags and the footprint on the grid the contours
-    // are burnt on; the values, a driver's copy in memory, the preview and
-    // the cutline's mask on the output grid.
-    Import_options in = cli.in;
-    in.bytes_per_cell = 24 + (cli.preview.contours ? 1 : 0) + (cli.clip ? 1 : 0);
-    in.out_bytes_per_cell = 8 + GDALGetDataTypeSizeBytes(out.type) +
-                            (cli.preview.path.empty() ? 0 : 4) + (cli.cutline.path.empty() ? 0 : 1);
-    // The smoothing's mesh counts cells of the output grid: no finer one.
-    const bool smoothed = cli.maille > 1 && in.oversample == 0;
-    if (smoothed) in.oversample = 1;
-    Source_info info;
-    import_contours(in, s, geo, info);
-    if (smoothed && info.band == 0)
-        info.oversample_why = "the smoothing mesh (-s) counts the output's cells";
-    say_source(cli, info, true);
-    say_oversample(cli, info);
-    const int n = info.oversample;
-    const int lines = s.nb_lig / n, cols = s.nb_col / n;
-    Georef out_geo = geo;
-    for (int k : {1, 2, 4, 5}) out_geo.gt[k] *= n;
-
-    const int equid = run_equidistance(cli.in.equidistance, info);
-    const std::string equidistance = real_text(static_cast<double>(equid) / info.z_factor);
-    if (cli.in.equidistance <= 0 && !cli.quiet)
-        std::fprintf(stderr,
-                     "relief_forge_gis: equidistance %s, the greatest common step between the "
-                     "levels (give another with -e)\n",
-                     equidistance.c_str());
-    const std::vector<std::uint8_t> flags =
-        coarsen(cli.preview.contours ? contour_flags(s) : std::vector<std::uint8_t>{}, lines, cols, n);
-    const std::vector<std::uint8_t> footprint =
-        coarsen(cli.clip ? contour_footprint(s) : std::vector<std::uint8_t>{}, lines, cols, n);
-
-    // The surface, averaged back to the output cells.
-    int min_al = 0, max_al = 0;
-    std::vector<double> exact;
-    build_surface(s, equid, cli.maille, min_al, max_al, &exact, info.z_factor, n);
-
-    // The masks: --clip's footprint and the cutline's polygons.
-    long long cleared = 0;
-    const auto clear_outside = [&](const std::vector<std::uint8_t>& inside) {
-        for (std::size_t k = 0; k < exact.size(); ++k)
-            if (!inside[k] && exact[k] != NO_DATA) {
-                exact[k] = NO_DATA;
-                ++cleared;
-            }
-    };
-    if (cli.clip) clear_outside(footprint);
-    if (cli.clip && !cli.quiet)
-        std::fprintf(stderr,
-                     "relief_forge_gis: --clip left %lld cells outside the contours' "
-                     "footprint empty\n",
-                     cleared);
-    if (!cli.cutline.path.empty()) {
-        cleared = 0;
-        clear_outside(cutline_mask(cli.cutline, lines, cols, out_geo));
-        if (!cli.quiet)
-            std::fprintf(stderr,
-                         "relief_forge_gis: %lld cells outside the cutline's polygons made "
-                         "nodata\n",
-                         cleared);
-    }
-
-    // The values in the output's type, then the file.
-    const bool interactive = n == 1 && info.z_factor == 1 &&
-                             out.type == (s.itype == 0 ? GDT_UInt16 : GDT_Int32);
-    Dem_output dem = out;
-    const bool any_empty = std::find(exact.begin(), exact.end(), NO_DATA) != exact.end();
-    // The interactive program's 16-bit DEM has no nodata: every value is one.
-    if (s.itype == 0 && out.type == GDT_UInt16 && !cli.has_nodata && !any_empty)
-        dem.has_nodata = false;
-    const std::vector<double> values = dem_values(s, std::move(exact), dem, interactive);
-    std::vector<std::pair<std::string, std::string>> metadata = {
-        {"RF_CONTOURS", cli.in.contours},
-        {"RF_EQUIDISTANCE", equidistance},
-        {"RF_SMOOTHING_MESH", std::to_string(cli.maille)},
-        {"RF_PIXEL_SIZE", cell_size_text(out_geo.gt)},
-        {"RF_OVERSAMPLE", std::to_string(n)},
-        {"RF_VALUES", interactive ? "whole altitudes of the interactive program's DEM"
-                      : GDALDataTypeIsFloating(out.type)
-                          ? "scaled surface x equidistance / 512"
-                          : "scaled surface x equidistance / 512, rounded"}};
-    source_metadata(info, metadata);
-    if (!cli.cutline.path.empty()) metadata.emplace_back("RF_CUTLINE", cli.cutline.path);
-    write_dem(values, lines, cols, out_geo, dem, metadata);
-    preview_values(cli, values, lines, cols, out_geo, flags,
-                   dem.has_nodata ? dem.nodata : HUGE_VAL);
-    s.nb_lig = lines;
-    s.nb_col = cols;
-    summary(cli, "wrote", cli.out, s, out_geo);
-    s.nb_lig = lines * n;
-    s.nb_col = cols * n;
+    const Build_grid g = import_for_build(cli, out, s);
+    const int equid = build_equidistance(cli, g.info);
+    const Masks masks = read_masks(cli, s, g);
+    std::vector<double> surface = averaged_surface(cli, s, g, equid);
+    apply_masks(cli, masks, surface);
+    write_build(cli, s, g, out, masks, std::move(surface), equid);
 }
 
 void run_export(const Cli& cli)
