@@ -201,15 +201,18 @@ std::vector<std::string> default_creation_options(const std::string& driver, GDA
 {
     const bool real = GDALDataTypeIsFloating(type);
     if (driver == "GTiff") {
-        std::vector<std::string> o = {"COMPRESS=DEFLATE", real ? "PREDICTOR=3" : "PREDICTOR=2",
-                                      "BIGTIFF=IF_SAFER", "NUM_THREADS=ALL_CPUS"};
+        // DEFLATE's level 3 compresses a DEM about a third less than its
+        // default 6, in half the time.
+        std::vector<std::string> o = {"COMPRESS=DEFLATE", "ZLEVEL=3",
+                                      real ? "PREDICTOR=3" : "PREDICTOR=2", "BIGTIFF=IF_SAFER",
+                                      "NUM_THREADS=ALL_CPUS"};
         if (nb_col >= kTile_from || nb_lig >= kTile_from)
             o.insert(o.end(), {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256"});
         return o;
     }
     if (driver == "COG")
-        return {"COMPRESS=DEFLATE",  "PREDICTOR=YES",     "BLOCKSIZE=256",       "BIGTIFF=IF_SAFER",
-                "OVERVIEWS=AUTO",    "RESAMPLING=AVERAGE", "NUM_THREADS=ALL_CPUS"};
+        return {"COMPRESS=DEFLATE", "LEVEL=3",        "PREDICTOR=YES",      "BLOCKSIZE=256",
+                "BIGTIFF=IF_SAFER", "OVERVIEWS=AUTO", "RESAMPLING=AVERAGE", "NUM_THREADS=ALL_CPUS"};
     return {};
 }
 
