@@ -4,10 +4,12 @@
 set -euo pipefail
 # The Windows build (MinGW-w64) and its tests (Wine); the accuracy and
 # benchmark scripts (time, Python with GDAL, NumPy, SciPy, matplotlib's
-# sample DEMs); the QGIS plugin's headless tests (QGIS, PyQGIS, Xvfb).
+# sample DEMs); the QGIS plugin's headless tests (QGIS, PyQGIS, Xvfb); the
+# GIS accuracy script's peer r.surf.contour and R's volcano DEM.
 packages=(cmake g++ make ccache libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libgdal-dev gdal-bin
   g++-mingw-w64-x86-64-posix wine wine64 time python3-gdal python3-numpy python3-scipy python3-matplotlib
-  qgis python3-qgis xvfb)
+  qgis python3-qgis xvfb
+  grass-core r-base-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
