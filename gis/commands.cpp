@@ -115,7 +115,6 @@ void source_metadata(const Source_info& info,
         items.emplace_back("RF_SPOT_HEIGHTS", std::to_string(info.spot_heights));
 }
 
-
 // Where and how the DEM is written, told before any work: the driver from
 // -of or the extension, the type of -ot, the creation options of -co.
 Dem_output output_of(const Cli& cli, const char* command)
@@ -146,8 +145,7 @@ Dem_output output_of(const Cli& cli, const char* command)
 
 // Flags of a fine grid reduced to the output's: a cell is set when any of
 // its n x n fine cells is.
-std::vector<std::uint8_t> coarsen(const std::vector<std::uint8_t>& fine, int lines, int cols,
-                                  int n)
+std::vector<std::uint8_t> coarsen(const std::vector<std::uint8_t>& fine, int lines, int cols, int n)
 {
     if (n == 1 || fine.empty()) return fine;
     const auto un = static_cast<std::size_t>(n);
@@ -177,9 +175,9 @@ std::vector<double> dem_values(const Program_state& s, std::vector<double>&& exa
         for (int i = 0; i < s.nb_lig; ++i)
             for (int j = 0; j < s.nb_col; ++j, ++k)
                 if (v[k] != NO_DATA)
-                    v[k] = low16 ? static_cast<double>(static_cast<unsigned>(s.itab1[i][j]) &
-                                                       0xFFFFu)
-                                 : s.itab1[i][j];
+                    v[k] = low16
+                               ? static_cast<double>(static_cast<unsigned>(s.itab1[i][j]) & 0xFFFFu)
+                               : s.itab1[i][j];
     }
     double lo = HUGE_VAL, hi = -HUGE_VAL;
     const double nodata =
@@ -253,7 +251,6 @@ void say_oversample(const Cli& cli, const Source_info& info)
     std::fprintf(stderr, "relief_forge_gis: oversampling %d: %s\n", info.oversample,
                  info.oversample_why.c_str());
 }
-
 
 // The grid of a build: the contours' grid in the Program state, `n` times
 // finer than the output's, placed by `geo`.
@@ -367,8 +364,8 @@ void apply_masks(const Cli& cli, const Masks& m, std::vector<double>& surface)
 void write_build(const Cli& cli, Program_state& s, const Build_grid& g, const Dem_output& out,
                  const Masks& m, std::vector<double>&& surface, int equid)
 {
-    const bool interactive = g.n == 1 && g.info.z_factor == 1 &&
-                             out.type == (s.itype == 0 ? GDT_UInt16 : GDT_Int32);
+    const bool interactive =
+        g.n == 1 && g.info.z_factor == 1 && out.type == (s.itype == 0 ? GDT_UInt16 : GDT_Int32);
     Dem_output dem = out;
     // The interactive program's 16-bit DEM has no nodata: every value is one.
     if (s.itype == 0 && out.type == GDT_UInt16 && !cli.has_nodata &&

@@ -69,14 +69,14 @@ void install_interrupt_cleanup();
 
 // How contours become a contour grid (import, and the first half of build).
 struct Import_options {
-    std::string contours;  // vector or raster contour file
+    std::string contours;            // vector or raster contour file
     std::vector<std::string> layers; // vector layers, each burnt; empty = the first one
-    std::string attribute; // elevation attribute; empty = found by its name, or the Z
-    double cell = 0;       // cell width of the grid made for vectors; 0 = not given
-    double cell_y = 0;     // cell height (-tr's YRES); 0 = the width
-    std::string like;      // raster whose grid the vectors are rasterised on
-    std::string crs;       // CRS given by the user, in place of the input's
-    bool bits16 = false;   // 16-bit contour raster (_c2) instead of 32-bit (_c4)
+    std::string attribute;           // elevation attribute; empty = found by its name, or the Z
+    double cell = 0;                 // cell width of the grid made for vectors; 0 = not given
+    double cell_y = 0;               // cell height (-tr's YRES); 0 = the width
+    std::string like;                // raster whose grid the vectors are rasterised on
+    std::string crs;                 // CRS given by the user, in place of the input's
+    bool bits16 = false;             // 16-bit contour raster (_c2) instead of 32-bit (_c4)
     bool has_empty = false;
     int empty = 0; // raster value that means "no contour" besides nodata
     int band = 1;  // band of a raster input
@@ -123,21 +123,21 @@ enum class Command { none, import, build, export_dem };
 
 struct Cli {
     Command command = Command::none;
-    bool help = false;      // --help: print the help of the tool or of the command
-    bool version = false;   // --version
-    bool quiet = false;     // no progress and no summary
-    Import_options in;      // import and build
-    std::string out;        // import: DIR/NAME; build and export: the DEM
-    std::string type;       // build's -ot: a GDAL data type name; empty = Float32
+    bool help = false;    // --help: print the help of the tool or of the command
+    bool version = false; // --version
+    bool quiet = false;   // no progress and no summary
+    Import_options in;    // import and build
+    std::string out;      // import: DIR/NAME; build and export: the DEM
+    std::string type;     // build's -ot: a GDAL data type name; empty = Float32
     bool has_nodata = false;
-    double nodata = 0;      // build's -a_nodata
-    int maille = 1;         // build: smoothing mesh size; 1 or less = none
-    std::string dem;        // export: DIR/NAME_m4 (or _m2)
+    double nodata = 0; // build's -a_nodata
+    int maille = 1;    // build: smoothing mesh size; 1 or less = none
+    std::string dem;   // export: DIR/NAME_m4 (or _m2)
     Preview_options preview;
-    bool clip = false;            // build: cells outside the contours' footprint left empty
-    Cutline_options cutline;      // build
-    std::string format;           // build and export: a GDAL driver; empty = by the extension
-    std::vector<std::string> creation_options; // -co NAME=VALUE, in order
+    bool clip = false;       // build: cells outside the contours' footprint left empty
+    Cutline_options cutline; // build
+    std::string format;      // build and export: a GDAL driver; empty = by the extension
+    std::vector<std::string> creation_options;               // -co NAME=VALUE, in order
     std::vector<std::pair<std::string, std::string>> config; // --config KEY VALUE
 };
 

@@ -29,7 +29,7 @@ const char* const kTool_help =
     "  -a, --attribute=NAME  attribute holding the elevation of vector contours; by\n"             \
     "                          default one named ELEV, ELEVATION, ALT, ALTITUDE, HEIGHT,\n"        \
     "                          Z, CONTOUR or LEVEL (any case), else the geometries' Z\n"           \
-    "  -l, --layer=NAME      vector layer to read (default: the first); repeat it to\n"           \
+    "  -l, --layer=NAME      vector layer to read (default: the first); repeat it to\n"            \
     "                          burn several layers together\n"                                     \
     "      --burn=MODE       line (default): the cells of each line as GDAL draws\n"               \
     "                          it; all-touched: every cell a line touches. On real\n"              \
@@ -43,7 +43,7 @@ const char* const kTool_help =
     "      --z-scale=FACTOR  multiply the levels by FACTOR, a power of ten up to\n"                \
     "                          1000000 (default: the smallest that makes them whole)\n"            \
     "  -t_srs, --t_srs=SRS   reproject vector contours to SRS before rasterising;\n"               \
-    "                          -tr is then in its units (-a_srs assigns a CRS)\n"                 \
+    "                          -tr is then in its units (-a_srs assigns a CRS)\n"                  \
     "  -where, --where=EXPR  only the features matching the OGR attribute filter EXPR\n"           \
     "                          (such as \"Layer = 'CONTOURS'\" for a drawing)\n"                   \
     "      --spot-heights    burn point features too, as spot heights\n"                           \

@@ -2,8 +2,8 @@
 // surface of the interactive program.
 #include "gis/gis.h"
 
-#include <cstdio>
 #include <cpl_conv.h>
+#include <cstdio>
 #include <gdal.h>
 #include <new>
 

@@ -47,10 +47,10 @@ enum : int {
 
 // GDAL's single-dash spellings and the long options they stand for.
 constexpr std::pair<const char*, const char*> kGdal_spellings[] = {
-    {"-of", "--format"},   {"-co", "--co"},         {"-ot", "--type"},
-    {"-a_nodata", "--nodata"}, {"-tr", "--tr"},     {"-te", "--extent"},
-    {"-tap", "--tap"},     {"-where", "--where"},   {"-t_srs", "--t_srs"},
-    {"-a_srs", "--crs"},   {"-cutline", "--cutline"}, {"-cl", "--cl"},
+    {"-of", "--format"},       {"-co", "--co"},           {"-ot", "--type"},
+    {"-a_nodata", "--nodata"}, {"-tr", "--tr"},           {"-te", "--extent"},
+    {"-tap", "--tap"},         {"-where", "--where"},     {"-t_srs", "--t_srs"},
+    {"-a_srs", "--crs"},       {"-cutline", "--cutline"}, {"-cl", "--cl"},
     {"-cwhere", "--cwhere"},
 };
 
@@ -283,8 +283,8 @@ void apply_option(Cli& cli, const std::string& cmd, int code, const char* arg)
             cli.in.oversample = 0;
         else if (!parse_int(arg, cli.in.oversample) || cli.in.oversample < 1 ||
                  cli.in.oversample > kMax_oversample)
-            usage_fail(cmd, "invalid --oversample '%s': auto, or a whole number from 1 to %d",
-                       arg, kMax_oversample);
+            usage_fail(cmd, "invalid --oversample '%s': auto, or a whole number from 1 to %d", arg,
+                       kMax_oversample);
         break;
     case opt_cutline:
         cli.cutline.path = arg;

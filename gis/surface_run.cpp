@@ -127,8 +127,7 @@ void build_surface(Program_state& s, int equid, int maille, int& min_al, int& ma
                 }
             }
             for (std::size_t j = 0; j < sum.size(); ++j, ++k)
-                if (count[j] > 0)
-                    (*exact)[k] = static_cast<double>(sum[j]) / count[j] * unit;
+                if (count[j] > 0) (*exact)[k] = static_cast<double>(sum[j]) / count[j] * unit;
         }
     }
     scale_back(s, equid);

@@ -61,8 +61,8 @@ std::vector<std::uint8_t> cutline_mask(const Cutline_options& c, int nb_lig, int
     }
     GDALDriver* memory = GetGDALDriverManager()->GetDriverByName("Memory");
     Dataset_ptr mem(memory->Create("", 0, 0, 0, GDT_Unknown, nullptr));
-    OGRLayer* polygons = mem->CreateLayer("cutline", geo.wkt.empty() ? nullptr : &grid_srs,
-                                          wkbUnknown, nullptr);
+    OGRLayer* polygons =
+        mem->CreateLayer("cutline", geo.wkt.empty() ? nullptr : &grid_srs, wkbUnknown, nullptr);
     long long kept = 0, other = 0;
     for (const auto& f : *layer) {
         const OGRGeometry* g = f->GetGeometryRef();

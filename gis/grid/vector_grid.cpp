@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <gdal_alg.h>
 #include <gdal_priv.h>
 #include <memory>

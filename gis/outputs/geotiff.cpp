@@ -96,8 +96,7 @@ void close_checked(Closer& closer, const std::string& path)
 // Places the grid and writes its metadata and values into `ds`.
 void fill_dataset(const std::vector<double>& values, int nb_lig, int nb_col, const Georef& geo,
                   const Dem_output& out,
-                  const std::vector<std::pair<std::string, std::string>>& metadata,
-                  GDALDataset* ds)
+                  const std::vector<std::pair<std::string, std::string>>& metadata, GDALDataset* ds)
 {
     const char* path = out.path.c_str();
     // Some drivers (GeoPackage) take the nodata value only before the grid.
@@ -109,8 +108,8 @@ void fill_dataset(const std::vector<double>& values, int nb_lig, int nb_col, con
         !(band->GetNoDataValue(&kept) == out.nodata && kept)) {
         // Without nodata cells nothing is lost but the value's record.
         if (std::find(values.begin(), values.end(), out.nodata) != values.end())
-            gis_fail("%s cannot record the nodata value %.17g that its empty cells hold: %s",
-                     path, out.nodata, gdal_error("the format refuses it").c_str());
+            gis_fail("%s cannot record the nodata value %.17g that its empty cells hold: %s", path,
+                     out.nodata, gdal_error("the format refuses it").c_str());
         std::fprintf(stderr,
                      "relief_forge_gis: warning: %s does not record the nodata value; no cell "
                      "is empty\n",
@@ -144,7 +143,8 @@ void publish_files(const std::vector<std::string>& files, const std::string& tem
     std::vector<std::unique_ptr<Staged_file>> staged;
     for (const std::string& f : files) {
         if (f.rfind(temp_stem, 0) != 0) continue;
-        const std::string final_name = f == files.front() ? path : final_stem + f.substr(temp_stem.size());
+        const std::string final_name =
+            f == files.front() ? path : final_stem + f.substr(temp_stem.size());
         staged.push_back(std::make_unique<Staged_file>(final_name, f));
     }
     for (auto& f : staged) f->publish();
@@ -181,7 +181,8 @@ std::string output_driver(const std::string& path, const std::string& format,
     }
     throw Usage_error("no GDAL driver writes " + ext + " files, so the format of " + path +
                           " cannot follow its name: give it with -of, or name the DEM with one "
-                          "of" + writable_extensions(),
+                          "of" +
+                          writable_extensions(),
                       command);
 }
 
@@ -221,9 +222,12 @@ void write_dem(const std::vector<double>& values, int nb_lig, int nb_col, const 
                const std::vector<std::pair<std::string, std::string>>& metadata)
 {
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(out.driver.c_str());
-    if (!driver) gis_fail("cannot write %s: this GDAL has no %s driver", out.path.c_str(), out.driver.c_str());
+    if (!driver)
+        gis_fail("cannot write %s: this GDAL has no %s driver", out.path.c_str(),
+                 out.driver.c_str());
     const char* types = driver->GetMetadataItem(GDAL_DMD_CREATIONDATATYPES);
-    if (types && CPLStringList(CSLTokenizeString(types)).FindString(GDALGetDataTypeName(out.type)) < 0)
+    if (types &&
+        CPLStringList(CSLTokenizeString(types)).FindString(GDALGetDataTypeName(out.type)) < 0)
         gis_fail("the format %s cannot hold %s values (it holds %s): choose another type (-ot) "
                  "or format (-of)",
                  out.driver.c_str(), GDALGetDataTypeName(out.type), types);
@@ -265,8 +269,8 @@ void write_dem(const std::vector<double>& values, int nb_lig, int nb_col, const 
             gis_fail("not enough memory for a grid of %d lines and %d columns", nb_lig, nb_col);
         fill_dataset(values, nb_lig, nb_col, geo, out, metadata, grid.ds);
         CPLErrorReset();
-        written.ds = driver->CreateCopy(temp.c_str(), grid.ds, FALSE, options.List(), nullptr,
-                                        nullptr);
+        written.ds =
+            driver->CreateCopy(temp.c_str(), grid.ds, FALSE, options.List(), nullptr, nullptr);
         if (!written.ds)
             gis_fail("cannot create %s: %s", out.path.c_str(), gdal_error("GDAL error").c_str());
     }

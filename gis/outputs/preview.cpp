@@ -51,7 +51,7 @@ constexpr Glyph kGlyphs[] = {
     {'9', {7, 5, 7, 1, 7}}, {'-', {0, 0, 7, 0, 0}},        {'.', {0, 0, 0, 0, 2}},
     {' ', {0, 0, 0, 0, 0}}, {'m', {0, 26, 21, 21, 21}, 5}, {'f', {3, 4, 6, 4, 4}},
     {'t', {2, 7, 2, 2, 3}}, {'x', {0, 5, 2, 5, 0}},        {'V', {5, 5, 5, 5, 2}},
-    {'E', {7, 4, 6, 4, 7}},        {'k', {4, 5, 6, 5, 5}},
+    {'E', {7, 4, 6, 4, 7}}, {'k', {4, 5, 6, 5, 5}},
 };
 constexpr int kGlyph_w = 3;
 constexpr int kGlyph_h = 5;
@@ -324,8 +324,7 @@ std::string scale_bar_label(double length, const std::string& unit)
     if (unit == "m" && length >= 1000)
         std::snprintf(text, sizeof text, "%.10g km", length / 1000);
     else
-        std::snprintf(text, sizeof text, unit.empty() ? "%.10g" : "%.10g %s", length,
-                      unit.c_str());
+        std::snprintf(text, sizeof text, unit.empty() ? "%.10g" : "%.10g %s", length, unit.c_str());
     return text;
 }
 

@@ -48,8 +48,7 @@ std::vector<OGRLayer*> pick_layers(GDALDataset& ds, const Import_options& o)
             gis_fail("%s has no layer '%s' (its layers: %s)", o.contours.c_str(), name.c_str(),
                      names.c_str());
         }
-        if (std::find(picked.begin(), picked.end(), layer) == picked.end())
-            picked.push_back(layer);
+        if (std::find(picked.begin(), picked.end(), layer) == picked.end()) picked.push_back(layer);
     }
     return picked;
 }
@@ -270,8 +269,7 @@ void import_vector(const Import_options& o, GDALDataset& ds, Program_state& s, G
     // The CRS of the first layer (or --crs) is the contours'; --t_srs
     // reprojects them, and other layers in another CRS are reprojected to it.
     const auto layer_crs = [&](OGRLayer& layer) {
-        return !o.crs.empty() ? crs_from_user(o.crs)
-                              : crs_wkt(layer.GetSpatialRef(), o.contours);
+        return !o.crs.empty() ? crs_from_user(o.crs) : crs_wkt(layer.GetSpatialRef(), o.contours);
     };
     const std::string layer_wkt = layer_crs(*layers.front());
     const Reprojection to = reprojection(o, layer_wkt);
@@ -310,8 +308,9 @@ void import_vector(const Import_options& o, GDALDataset& ds, Program_state& s, G
                      gdal_error("GDAL cannot read it").c_str());
         const auto bands = band_attributes(layer->GetLayerDefn());
         const std::string wkt = layer == layers.front() ? layer_wkt : layer_crs(*layer);
-        const Reprojection own =
-            o.t_srs.empty() && crs_same(wkt, layer_wkt) ? Reprojection{} : reprojection(o, wkt, to.wkt);
+        const Reprojection own = o.t_srs.empty() && crs_same(wkt, layer_wkt)
+                                     ? Reprojection{}
+                                     : reprojection(o, wkt, to.wkt);
         long long index = 0;
         layer->ResetReading();
         for (const auto& f : *layer) {

@@ -44,8 +44,8 @@ TEST_F(GisDem, EachTypeHoldsTheSurfaceAsItsHelpSays)
         SCOPED_TRACE(file);
         std::vector<std::vector<double>> values;
         for (const char* type : {"Float32", "Float64", "Int32", "Int16"}) {
-            std::vector<std::string> args = {"build", at(file), "-e", "10", "-ot", type,
-                                             "-o", at(std::string(type) + ".tif")};
+            std::vector<std::string> args = {
+                "build", at(file), "-e", "10", "-ot", type, "-o", at(std::string(type) + ".tif")};
             args.insert(args.end(), grid.begin(), grid.end());
             const Program_run r = gis(args);
             ASSERT_EQ(r.status, 0) << r.err;
@@ -85,10 +85,10 @@ TEST_F(GisDem, OversampledSurfaceIsTheFineSurfaceAveragedBack)
     const std::size_t fc = 2 * kSummit_cols;
     for (std::size_t i = 0; i < static_cast<std::size_t>(kSummit_lines); ++i)
         for (std::size_t j = 0; j < static_cast<std::size_t>(kSummit_cols); ++j) {
-            const double mean = (fine[2 * i * fc + 2 * j] + fine[2 * i * fc + 2 * j + 1] +
-                                 fine[(2 * i + 1) * fc + 2 * j] +
-                                 fine[(2 * i + 1) * fc + 2 * j + 1]) /
-                                4;
+            const double mean =
+                (fine[2 * i * fc + 2 * j] + fine[2 * i * fc + 2 * j + 1] +
+                 fine[(2 * i + 1) * fc + 2 * j] + fine[(2 * i + 1) * fc + 2 * j + 1]) /
+                4;
             ASSERT_NEAR(v[i * kSummit_cols + j], mean, 1e-9) << i << "," << j;
         }
 
@@ -147,8 +147,8 @@ TEST_F(GisDem, CutlineEmptiesTheCellsWhoseCentreIsOutsideItsPolygons)
     // Two polygons: the west half of the grid (x below 500200) and a square
     // in the east that -cwhere leaves out.
     auto square = [](double x0, double x1) {
-        return Contour{0, {{x0, 4799990}, {x1, 4799990}, {x1, 4800300}, {x0, 4800300}, {x0, 4799990}},
-                       true};
+        return Contour{
+            0, {{x0, 4799990}, {x1, 4799990}, {x1, 4800300}, {x0, 4800300}, {x0, 4799990}}, true};
     };
     Vector_layer layout;
     layout.layer = "parishes";
@@ -181,8 +181,8 @@ TEST_F(GisDem, CutlineEmptiesTheCellsWhoseCentreIsOutsideItsPolygons)
     ASSERT_EQ(ds->GetRasterBand(4)->RasterIO(GF_Read, 0, 0, 1, 1, &alpha[0], 1, 1, GDT_Byte, 0, 0,
                                              nullptr),
               CE_None);
-    ASSERT_EQ(ds->GetRasterBand(4)->RasterIO(GF_Read, 390, 0, 1, 1, &alpha[1], 1, 1, GDT_Byte, 0,
-                                             0, nullptr),
+    ASSERT_EQ(ds->GetRasterBand(4)->RasterIO(GF_Read, 390, 0, 1, 1, &alpha[1], 1, 1, GDT_Byte, 0, 0,
+                                             nullptr),
               CE_None);
     GDALClose(GDALDataset::ToHandle(ds));
     EXPECT_EQ(alpha[0], 255);
@@ -214,8 +214,8 @@ TEST_F(GisDem, EveryLayerNamedIsBurntAndListed)
 
     const std::vector<std::string> grid = {"--cell", "10", "--oversample", "1", "-ot", "Int32"};
     ASSERT_EQ(build(grid, "one.tif").status, 0);
-    std::vector<std::string> args = {"build", at("two.gpkg"), "-l", "rings", "-l", "line",
-                                     "-e", "10", "-o", at("two.tif")};
+    std::vector<std::string> args = {"build", at("two.gpkg"), "-l", "rings", "-l",
+                                     "line",  "-e",           "10", "-o",    at("two.tif")};
     args.insert(args.end(), grid.begin(), grid.end());
     const Program_run r = gis(args);
     ASSERT_EQ(r.status, 0) << r.err;

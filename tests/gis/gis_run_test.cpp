@@ -237,10 +237,9 @@ TEST_F(GisRun, SixteenBitRasterRoundTripsAsUInt16)
 TEST_F(GisRun, PreviewShowsTheRangeOfTheGeoTiff)
 {
     write_vector(at("summit.geojson"), summit());
-    const Program_run r =
-        gis({"build", at("summit.geojson"), "--cell", "10", "-e", "10", "-s", "3", "--out",
-             at("dem.tif"), "--preview", at("dem.png"), "--preview-contours", "-q", "-ot",
-             "Int32", "--oversample", "1"});
+    const Program_run r = gis({"build", at("summit.geojson"), "--cell", "10", "-e", "10", "-s", "3",
+                               "--out", at("dem.tif"), "--preview", at("dem.png"),
+                               "--preview-contours", "-q", "-ot", "Int32", "--oversample", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
     const Raster tif = read_raster(at("dem.tif"));
     const Raster png = read_raster(at("dem.png"));

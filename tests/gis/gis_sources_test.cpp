@@ -127,8 +127,8 @@ TEST_F(GisSources, FractionalAndNoisyLevelsAreBuiltScaledAndWrittenBackInTheirUn
         // A GeoPackage keeps every bit of the noise.
         write_vector(at("half.gpkg"), summit_with_levels(c.levels),
                      Vector_layer{"GPKG", "contours", "ELEV", OFTReal, kUtm31});
-        const Program_run r = gis(
-            {"build", at("half.gpkg"), "--cell", "10", "--oversample", "1", "--out", at("dem.tif")});
+        const Program_run r = gis({"build", at("half.gpkg"), "--cell", "10", "--oversample", "1",
+                                   "--out", at("dem.tif")});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.err.find("multiplied by 10"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("equidistance 2.5, the greatest common step"), std::string::npos);
@@ -239,8 +239,8 @@ TEST_F(GisSources, DrawingLabelsAreLeftOutAndCountedUnlessTakenAsSpotHeights)
 {
     write_dxf(at("plain.dxf"), summit(), {});
     write_dxf(at("labels.dxf"), summit(), {{500203, 4800153}, {500150, 4800100}});
-    const std::vector<std::string> grid = {"--cell", "10", "--crs", kUtm31, "-e", "10",
-                                           "--oversample", "1"};
+    const std::vector<std::string> grid = {"--cell", "10", "--crs",        kUtm31,
+                                           "-e",     "10", "--oversample", "1"};
     auto run = [&](const char* file, std::vector<std::string> more, const char* out) {
         std::vector<std::string> args = {"build", at(file), "--out", at(out)};
         args.insert(args.end(), grid.begin(), grid.end());
