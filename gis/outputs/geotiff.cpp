@@ -236,11 +236,19 @@ void write_dem(const std::vector<double>& values, int nb_lig, int nb_col, const 
     CPLStringList options;
     for (const std::string& o : default_creation_options(out.driver, out.type, nb_lig, nb_col))
         options.AddString(o.c_str());
+    bool level_given = false;
     for (const std::string& o : out.creation_options) {
         char* key = nullptr;
         const char* value = CPLParseNameValue(o.c_str(), &key);
         if (key && value) options.SetNameValue(key, value);
+        level_given = level_given || (key && (EQUAL(key, "ZLEVEL") || EQUAL(key, "LEVEL")));
         CPLFree(key);
+    }
+    // The tool's DEFLATE level goes with DEFLATE only.
+    const char* compress = options.FetchNameValue("COMPRESS");
+    if (!level_given && compress && !EQUAL(compress, "DEFLATE")) {
+        options.SetNameValue("ZLEVEL", nullptr);
+        options.SetNameValue("LEVEL", nullptr);
     }
     // A GeoPackage names its raster table after the file unless told.
     const fs::path final_path(out.path);
