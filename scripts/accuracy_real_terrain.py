@@ -36,7 +36,7 @@ CASES = [
 ]
 
 # The case whose hillshades are drawn side by side.
-PICTURE_CASE = ("jacksboro", 30, 60)
+PICTURE_CASE = ("jacksboro", 90, 90)
 
 
 def run(args, **kw):
@@ -202,12 +202,13 @@ def picture(path, title, t, results, cell):
     from matplotlib.colors import LightSource
     ls = LightSource(azdeg=315, altdeg=45)
     panels = [("truth", t)] + [(label, dem) for label, dem, _ in results]
-    fig, axes = plt.subplots(2, 4, figsize=(16, 7.5))
+    fig, axes = plt.subplots(2, 4, figsize=(16, 8.5))
     for ax in axes.flat:
         ax.axis("off")
     for ax, (label, dem) in zip(axes.flat, panels):
         z = np.where(np.isnan(dem), np.nanmin(dem), dem)
-        ax.imshow(ls.hillshade(z, vert_exag=2, dx=cell[0], dy=cell[1]), cmap="gray")
+        ax.imshow(ls.hillshade(z, vert_exag=2, dx=cell[0], dy=cell[1]), cmap="gray",
+                  aspect=cell[1] / cell[0])
         ax.set_title(label, fontsize=10)
     fig.suptitle(title)
     fig.tight_layout()
