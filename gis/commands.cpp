@@ -321,21 +321,43 @@ Masks read_masks(const Cli& cli, const Program_state& s, const Build_grid& g)
 
 // The surface on the output grid: built on the contours' grid, each output
 // cell the mean of its n x n cells, in the contours' units.
+// Whether the DEM is the interactive program's whole DEM as it lies in
+// itab1, written from there: Int32 of a 32-bit run without oversampling,
+// scaled levels or a nodata value of the user's.
+bool whole_dem_in_place(const Cli& cli, const Program_state& s, const Build_grid& g,
+                        const Dem_output& out)
+{
+    return g.n == 1 && g.info.z_factor == 1 && s.itype != 0 && out.type == GDT_Int32 &&
+           !cli.has_nodata;
+}
+
+// The surface on the output grid, unless the DEM is written in place: built
+// on the contours' grid, each output cell the mean of its n x n cells, in
+// the contours' units.
 std::vector<double> averaged_surface(const Cli& cli, Program_state& s, const Build_grid& g,
-                                     int equid)
+                                     int equid, bool in_place)
 {
     int min_al = 0, max_al = 0;
     std::vector<double> surface;
-    build_surface(s, equid, cli.maille, min_al, max_al, &surface, g.info.z_factor, g.n);
+    build_surface(s, equid, cli.maille, min_al, max_al, in_place ? nullptr : &surface,
+                  g.info.z_factor, g.n);
     return surface;
 }
 
-// Empties the cells outside --clip's footprint and outside the cutline.
-void apply_masks(const Cli& cli, const Masks& m, std::vector<double>& surface)
+// Empties the cells outside --clip's footprint and outside the cutline: in
+// the surface, or in itab1 when the DEM is written from there.
+void apply_masks(const Cli& cli, const Masks& m, Program_state& s, std::vector<double>& surface)
 {
     const auto clear_outside = [&](const std::vector<std::uint8_t>& inside) {
         long long cleared = 0;
-        for (std::size_t k = 0; k < surface.size(); ++k)
+        std::size_t k = 0;
+        for (int i = 0; surface.empty() && i < s.nb_lig; ++i)
+            for (int j = 0; j < s.nb_col; ++j, ++k)
+                if (!inside[k] && s.itab1[i][j] != NO_DATA) {
+                    s.itab1[i][j] = NO_DATA;
+                    ++cleared;
+                }
+        for (k = 0; k < surface.size(); ++k)
             if (!inside[k] && surface[k] != NO_DATA) {
                 surface[k] = NO_DATA;
                 ++cleared;
@@ -366,12 +388,14 @@ void write_build(const Cli& cli, Program_state& s, const Build_grid& g, const De
 {
     const bool interactive =
         g.n == 1 && g.info.z_factor == 1 && out.type == (s.itype == 0 ? GDT_UInt16 : GDT_Int32);
+    const bool in_place = surface.empty();
     Dem_output dem = out;
     // The interactive program's 16-bit DEM has no nodata: every value is one.
     if (s.itype == 0 && out.type == GDT_UInt16 && !cli.has_nodata &&
         std::find(surface.begin(), surface.end(), NO_DATA) == surface.end())
         dem.has_nodata = false;
-    const std::vector<double> values = dem_values(s, std::move(surface), dem, interactive);
+    const std::vector<double> values =
+        in_place ? std::vector<double>{} : dem_values(s, std::move(surface), dem, interactive);
     std::vector<std::pair<std::string, std::string>> metadata = {
         {"RF_CONTOURS", cli.in.contours},
         {"RF_EQUIDISTANCE", real_text(static_cast<double>(equid) / g.info.z_factor)},
@@ -384,9 +408,12 @@ void write_build(const Cli& cli, Program_state& s, const Build_grid& g, const De
                           : "scaled surface x equidistance / 512, rounded"}};
     source_metadata(g.info, metadata);
     if (!cli.cutline.path.empty()) metadata.emplace_back("RF_CUTLINE", cli.cutline.path);
-    write_dem(values, g.lines, g.cols, g.geo, dem, metadata);
-    preview_values(cli, values, g.lines, g.cols, g.geo, m.contours,
-                   dem.has_nodata ? dem.nodata : HUGE_VAL);
+    write_dem(values, g.lines, g.cols, g.geo, dem, metadata, in_place ? s.itab1 : nullptr);
+    if (in_place)
+        preview(cli, s, g.geo, m.contours);
+    else
+        preview_values(cli, values, g.lines, g.cols, g.geo, m.contours,
+                       dem.has_nodata ? dem.nodata : HUGE_VAL);
     if (!cli.quiet)
         std::printf("wrote %s: %d lines, %d columns of %g x %g%s\n", cli.out.c_str(), g.lines,
                     g.cols, g.geo.gt[1], -g.geo.gt[5], g.geo.wkt.empty() ? ", no CRS" : "");
@@ -422,8 +449,9 @@ void run_build(const Cli& cli)
     const Build_grid g = import_for_build(cli, out, s);
     const int equid = build_equidistance(cli, g.info);
     const Masks masks = read_masks(cli, s, g);
-    std::vector<double> surface = averaged_surface(cli, s, g, equid);
-    apply_masks(cli, masks, surface);
+    const bool in_place = whole_dem_in_place(cli, s, g, out);
+    std::vector<double> surface = averaged_surface(cli, s, g, equid, in_place);
+    apply_masks(cli, masks, s, surface);
     write_build(cli, s, g, out, masks, std::move(surface), equid);
 }
 

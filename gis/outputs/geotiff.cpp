@@ -94,8 +94,8 @@ void close_checked(Closer& closer, const std::string& path)
 }
 
 // Places the grid and writes its metadata and values into `ds`.
-void fill_dataset(const std::vector<double>& values, int nb_lig, int nb_col, const Georef& geo,
-                  const Dem_output& out,
+void fill_dataset(const std::vector<double>& values, const int* const* ints, int nb_lig, int nb_col,
+                  const Georef& geo, const Dem_output& out,
                   const std::vector<std::pair<std::string, std::string>>& metadata, GDALDataset* ds)
 {
     const char* path = out.path.c_str();
@@ -107,7 +107,7 @@ void fill_dataset(const std::vector<double>& values, int nb_lig, int nb_col, con
     if (out.has_nodata && band->SetNoDataValue(out.nodata) != CE_None &&
         !(band->GetNoDataValue(&kept) == out.nodata && kept)) {
         // Without nodata cells nothing is lost but the value's record.
-        if (std::find(values.begin(), values.end(), out.nodata) != values.end())
+        if (ints || std::find(values.begin(), values.end(), out.nodata) != values.end())
             gis_fail("%s cannot record the nodata value %.17g that its empty cells hold: %s", path,
                      out.nodata, gdal_error("the format refuses it").c_str());
         std::fprintf(stderr,
@@ -123,7 +123,13 @@ void fill_dataset(const std::vector<double>& values, int nb_lig, int nb_col, con
                  gdal_error("the format cannot hold it").c_str());
     band->SetDescription("altitude");
     for (const auto& [key, value] : metadata) ds->SetMetadataItem(key.c_str(), value.c_str());
-    for (int i = 0; i < nb_lig; i += kChunk_lines) {
+    for (int i = 0; ints && i < nb_lig; ++i) {
+        if (band->RasterIO(GF_Write, 0, i, nb_col, 1, const_cast<int*>(ints[i]), nb_col, 1,
+                           GDT_Int32, 0, 0, nullptr) != CE_None)
+            gis_fail("cannot write %s: %s", path, gdal_error("write error").c_str());
+        if (i % kChunk_lines == 0) progress_fraction(static_cast<double>(i + 1) / nb_lig);
+    }
+    for (int i = 0; !ints && i < nb_lig; i += kChunk_lines) {
         const int n = std::min(kChunk_lines, nb_lig - i);
         void* rows = const_cast<double*>(values.data()) +
                      static_cast<std::size_t>(i) * static_cast<std::size_t>(nb_col);
@@ -219,7 +225,8 @@ std::vector<std::string> default_creation_options(const std::string& driver, GDA
 
 void write_dem(const std::vector<double>& values, int nb_lig, int nb_col, const Georef& geo,
                const Dem_output& out,
-               const std::vector<std::pair<std::string, std::string>>& metadata)
+               const std::vector<std::pair<std::string, std::string>>& metadata,
+               const int* const* ints)
 {
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(out.driver.c_str());
     if (!driver)
@@ -268,14 +275,14 @@ void write_dem(const std::vector<double>& values, int nb_lig, int nb_col, const 
         written.ds = driver->Create(temp.c_str(), nb_col, nb_lig, 1, out.type, options.List());
         if (!written.ds)
             gis_fail("cannot create %s: %s", out.path.c_str(), gdal_error("GDAL error").c_str());
-        fill_dataset(values, nb_lig, nb_col, geo, out, metadata, written.ds);
+        fill_dataset(values, ints, nb_lig, nb_col, geo, out, metadata, written.ds);
     } else {
         // Drivers that only copy: the DEM is drawn in memory first.
         GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
         Closer grid{mem->Create("", nb_col, nb_lig, 1, out.type, nullptr)};
         if (!grid.ds)
             gis_fail("not enough memory for a grid of %d lines and %d columns", nb_lig, nb_col);
-        fill_dataset(values, nb_lig, nb_col, geo, out, metadata, grid.ds);
+        fill_dataset(values, ints, nb_lig, nb_col, geo, out, metadata, grid.ds);
         CPLErrorReset();
         written.ds =
             driver->CreateCopy(temp.c_str(), grid.ds, FALSE, options.List(), nullptr, nullptr);

@@ -39,7 +39,9 @@ std::vector<std::string> default_creation_options(const std::string& driver, GDA
 // they are: the caller has made them whole and checked their range. Every
 // file the driver writes (sidecars such as .prj, .hdr, .aux.xml) is written
 // under a temporary name and appears under its final name only once all
-// are complete. Throws Gis_error.
+// are complete. Throws Gis_error. With `ints` (nb_lig rows of nb_col), the
+// rows of whole values are written in place of `values`.
 void write_dem(const std::vector<double>& values, int nb_lig, int nb_col, const Georef& geo,
                const Dem_output& out,
-               const std::vector<std::pair<std::string, std::string>>& metadata);
+               const std::vector<std::pair<std::string, std::string>>& metadata,
+               const int* const* ints = nullptr);
