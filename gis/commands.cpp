@@ -6,10 +6,14 @@
 #include "gis/outputs/output_folders.h"
 #include "gis/outputs/preview.h"
 #include "gis/sources/sources.h"
+#include "nrutil.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <gdal.h>
 
 namespace {
 
@@ -111,6 +115,308 @@ void source_metadata(const Source_info& info,
         items.emplace_back("RF_SPOT_HEIGHTS", std::to_string(info.spot_heights));
 }
 
+// Where and how the DEM is written, told before any work: the driver from
+// -of or the extension, the type of -ot, the creation options of -co.
+Dem_output output_of(const Cli& cli, const char* command)
+{
+    Dem_output out;
+    out.path = cli.out;
+    out.driver = output_driver(cli.out, cli.format, command);
+    out.type = output_type(cli.type.empty() ? "Float32" : cli.type, command);
+    out.creation_options = cli.creation_options;
+    out.has_nodata = true;
+    out.nodata = cli.nodata;
+    int clamped = 0, rounded = 0;
+    if (!cli.has_nodata) {
+        // NO_DATA when the type holds it, else its lowest (signed) or
+        // highest (unsigned) value.
+        out.nodata = GDALAdjustValueToDataType(out.type, NO_DATA, &clamped, &rounded);
+        if (clamped && !GDALDataTypeIsSigned(out.type))
+            out.nodata = GDALAdjustValueToDataType(out.type, 1e300, &clamped, &rounded);
+    } else {
+        GDALAdjustValueToDataType(out.type, cli.nodata, &clamped, &rounded);
+        if (clamped || rounded)
+            throw Usage_error("the nodata value " + real_text(cli.nodata) + " does not fit " +
+                                  GDALGetDataTypeName(out.type),
+                              command);
+    }
+    return out;
+}
+
+// Flags of a fine grid reduced to the output's: a cell is set when any of
+// its n x n fine cells is.
+std::vector<std::uint8_t> coarsen(const std::vector<std::uint8_t>& fine, int lines, int cols, int n)
+{
+    if (n == 1 || fine.empty()) return fine;
+    const auto un = static_cast<std::size_t>(n);
+    const auto ucols = static_cast<std::size_t>(cols);
+    const std::size_t fcols = ucols * un, flines = static_cast<std::size_t>(lines) * un;
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(lines) * ucols);
+    for (std::size_t fi = 0; fi < flines; ++fi)
+        for (std::size_t fj = 0; fj < fcols; ++fj)
+            if (fine[fi * fcols + fj]) out[fi / un * ucols + fj / un] = 1;
+    return out;
+}
+
+// The values the DEM holds in its type: the interactive program's whole DEM
+// for an integer type without oversampling or scaled levels, else the
+// surface before its truncation, rounded to the nearest whole number for
+// an integer type. Refuses values the type cannot hold and values equal to
+// the nodata value, which would be lost.
+std::vector<double> dem_values(const Program_state& s, std::vector<double>&& exact,
+                               const Dem_output& out, bool interactive)
+{
+    std::vector<double> v = std::move(exact);
+    const bool whole = !GDALDataTypeIsFloating(out.type);
+    if (interactive) {
+        // 16-bit runs keep the low 16 bits of each value, as the raw DEM does.
+        const bool low16 = s.itype == 0 && out.type == GDT_UInt16;
+        std::size_t k = 0;
+        for (int i = 0; i < s.nb_lig; ++i)
+            for (int j = 0; j < s.nb_col; ++j, ++k)
+                if (v[k] != NO_DATA)
+                    v[k] = low16
+                               ? static_cast<double>(static_cast<unsigned>(s.itab1[i][j]) & 0xFFFFu)
+                               : s.itab1[i][j];
+    }
+    double lo = HUGE_VAL, hi = -HUGE_VAL;
+    const double nodata =
+        out.type == GDT_Float32 ? static_cast<double>(static_cast<float>(out.nodata)) : out.nodata;
+    for (double& x : v) {
+        if (x == NO_DATA) {
+            x = out.nodata;
+            continue;
+        }
+        if (whole) x = std::nearbyint(x);
+        lo = std::min(lo, x);
+        hi = std::max(hi, x);
+        const double stored =
+            out.type == GDT_Float32 ? static_cast<double>(static_cast<float>(x)) : x;
+        if (out.has_nodata && stored == nodata)
+            gis_fail("the DEM holds the value %s, which is its nodata value: give another "
+                     "nodata value (-a_nodata)",
+                     real_text(x).c_str());
+    }
+    int clamped_lo = 0, clamped_hi = 0, rounded = 0;
+    if (lo <= hi) {
+        GDALAdjustValueToDataType(out.type, lo, &clamped_lo, &rounded);
+        GDALAdjustValueToDataType(out.type, hi, &clamped_hi, &rounded);
+    }
+    if (clamped_lo || clamped_hi)
+        gis_fail("the DEM's values run from %s to %s, beyond what %s holds: choose another type "
+                 "(-ot)",
+                 real_text(lo).c_str(), real_text(hi).c_str(), GDALGetDataTypeName(out.type));
+    return v;
+}
+
+// The preview of the DEM's values: an int grid of them times a power of
+// ten that keeps their fractions, nodata left empty.
+void preview_values(const Cli& cli, const std::vector<double>& v, int lines, int cols,
+                    const Georef& geo, const std::vector<std::uint8_t>& flags, double nodata)
+{
+    if (cli.preview.path.empty()) return;
+    double top = 1;
+    for (double x : v)
+        if (x != nodata) top = std::max(top, std::fabs(x));
+    double divisor = 1;
+    while (divisor < 1000 && top * divisor * 10 < 1e9) divisor *= 10;
+    int** grid = new_int_grid(cols, lines);
+    bool empty = false;
+    std::size_t k = 0;
+    for (int i = 0; i < lines; ++i)
+        for (int j = 0; j < cols; ++j, ++k) {
+            empty = empty || v[k] == nodata;
+            grid[i][j] = v[k] == nodata ? NO_DATA : static_cast<int>(std::lround(v[k] * divisor));
+        }
+    Relief_view view;
+    view.dem = grid;
+    view.nb_lig = lines;
+    view.nb_col = cols;
+    view.has_empty = empty;
+    view.divisor = divisor;
+    if (cli.preview.contours && !flags.empty()) view.contours = flags.data();
+    try {
+        write_preview(view, geo, cli.preview.path,
+                      "relief_forge DEM " + std::filesystem::path(cli.out).filename().string());
+    } catch (...) {
+        frigrille(grid, lines);
+        throw;
+    }
+    frigrille(grid, lines);
+}
+
+void say_oversample(const Cli& cli, const Source_info& info)
+{
+    if (cli.quiet || info.oversample_why.empty()) return;
+    std::fprintf(stderr, "relief_forge_gis: oversampling %d: %s\n", info.oversample,
+                 info.oversample_why.c_str());
+}
+
+// The grid of a build: the contours' grid in the Program state, `n` times
+// finer than the output's, placed by `geo`.
+struct Build_grid {
+    Source_info info;
+    int n = 1;
+    int lines = 0, cols = 0; // the output's
+    Georef geo;              // the output's
+};
+
+// The contours burnt on the grid the surface is built on, after the memory
+// it needs is counted: the run's three grids with their frontier rings (24
+// bytes a cell), the contour flags and the footprint on that grid; the
+// values, a driver's copy in memory, the preview and the cutline's mask on
+// the output grid.
+Build_grid import_for_build(const Cli& cli, const Dem_output& out, Program_state& s)
+{
+    Import_options in = cli.in;
+    in.bytes_per_cell = 24 + (cli.preview.contours ? 1 : 0) + (cli.clip ? 1 : 0);
+    in.out_bytes_per_cell = 8 + GDALGetDataTypeSizeBytes(out.type) +
+                            (cli.preview.path.empty() ? 0 : 4) + (cli.cutline.path.empty() ? 0 : 1);
+    // The smoothing's mesh counts cells of the output grid: no finer one.
+    const bool smoothed = cli.maille > 1 && in.oversample == 0;
+    if (smoothed) in.oversample = 1;
+    Build_grid g;
+    Georef fine;
+    import_contours(in, s, fine, g.info);
+    if (smoothed && g.info.band == 0)
+        g.info.oversample_why = "the smoothing mesh (-s) counts the output's cells";
+    say_source(cli, g.info, true);
+    say_oversample(cli, g.info);
+    g.n = g.info.oversample;
+    g.lines = s.nb_lig / g.n;
+    g.cols = s.nb_col / g.n;
+    g.geo = fine;
+    for (int k : {1, 2, 4, 5}) g.geo.gt[k] *= g.n;
+    return g;
+}
+
+// The equidistance in scaled levels, said when inferred.
+int build_equidistance(const Cli& cli, const Source_info& info)
+{
+    const int equid = run_equidistance(cli.in.equidistance, info);
+    if (cli.in.equidistance <= 0 && !cli.quiet)
+        std::fprintf(stderr,
+                     "relief_forge_gis: equidistance %s, the greatest common step between the "
+                     "levels (give another with -e)\n",
+                     real_text(static_cast<double>(equid) / info.z_factor).c_str());
+    return equid;
+}
+
+// What is read of the contour grid before the run changes it, and the
+// cutline, each on the output grid; empty when not asked for.
+struct Masks {
+    std::vector<std::uint8_t> contours;  // cells holding a contour, for the preview
+    std::vector<std::uint8_t> footprint; // --clip
+    std::vector<std::uint8_t> cutline;   // inside the cutline's polygons
+};
+
+Masks read_masks(const Cli& cli, const Program_state& s, const Build_grid& g)
+{
+    Masks m;
+    if (cli.preview.contours) m.contours = coarsen(contour_flags(s), g.lines, g.cols, g.n);
+    if (cli.clip) m.footprint = coarsen(contour_footprint(s), g.lines, g.cols, g.n);
+    if (!cli.cutline.path.empty()) m.cutline = cutline_mask(cli.cutline, g.lines, g.cols, g.geo);
+    return m;
+}
+
+// Whether the DEM is the interactive program's whole DEM as it lies in
+// itab1, written from there: Int32 of a 32-bit run without oversampling,
+// scaled levels or a nodata value of the user's.
+bool whole_dem_in_place(const Cli& cli, const Program_state& s, const Build_grid& g,
+                        const Dem_output& out)
+{
+    return g.n == 1 && g.info.z_factor == 1 && s.itype != 0 && out.type == GDT_Int32 &&
+           !cli.has_nodata;
+}
+
+// The surface on the output grid, unless the DEM is written in place: built
+// on the contours' grid, each output cell the mean of its n x n cells, in
+// the contours' units.
+std::vector<double> averaged_surface(const Cli& cli, Program_state& s, const Build_grid& g,
+                                     int equid, bool in_place)
+{
+    int min_al = 0, max_al = 0;
+    std::vector<double> surface;
+    build_surface(s, equid, cli.maille, min_al, max_al, in_place ? nullptr : &surface,
+                  g.info.z_factor, g.n);
+    return surface;
+}
+
+// Empties the cells outside --clip's footprint and outside the cutline: in
+// the surface, or in itab1 when the DEM is written from there.
+void apply_masks(const Cli& cli, const Masks& m, Program_state& s, std::vector<double>& surface)
+{
+    const auto clear_outside = [&](const std::vector<std::uint8_t>& inside) {
+        long long cleared = 0;
+        std::size_t k = 0;
+        for (int i = 0; surface.empty() && i < s.nb_lig; ++i)
+            for (int j = 0; j < s.nb_col; ++j, ++k)
+                if (!inside[k] && s.itab1[i][j] != NO_DATA) {
+                    s.itab1[i][j] = NO_DATA;
+                    ++cleared;
+                }
+        for (k = 0; k < surface.size(); ++k)
+            if (!inside[k] && surface[k] != NO_DATA) {
+                surface[k] = NO_DATA;
+                ++cleared;
+            }
+        return cleared;
+    };
+    if (cli.clip) {
+        const long long cleared = clear_outside(m.footprint);
+        if (!cli.quiet)
+            std::fprintf(stderr,
+                         "relief_forge_gis: --clip left %lld cells outside the contours' "
+                         "footprint empty\n",
+                         cleared);
+    }
+    if (!cli.cutline.path.empty()) {
+        const long long cleared = clear_outside(m.cutline);
+        if (!cli.quiet)
+            std::fprintf(stderr,
+                         "relief_forge_gis: %lld cells outside the cutline's polygons made "
+                         "nodata\n",
+                         cleared);
+    }
+}
+
+// The DEM in its type with its metadata, the preview and the summary.
+void write_build(const Cli& cli, Program_state& s, const Build_grid& g, const Dem_output& out,
+                 const Masks& m, std::vector<double>&& surface, int equid)
+{
+    const bool interactive =
+        g.n == 1 && g.info.z_factor == 1 && out.type == (s.itype == 0 ? GDT_UInt16 : GDT_Int32);
+    const bool in_place = surface.empty();
+    Dem_output dem = out;
+    // The interactive program's 16-bit DEM has no nodata: every value is one.
+    if (s.itype == 0 && out.type == GDT_UInt16 && !cli.has_nodata &&
+        std::find(surface.begin(), surface.end(), NO_DATA) == surface.end())
+        dem.has_nodata = false;
+    const std::vector<double> values =
+        in_place ? std::vector<double>{} : dem_values(s, std::move(surface), dem, interactive);
+    std::vector<std::pair<std::string, std::string>> metadata = {
+        {"RF_CONTOURS", cli.in.contours},
+        {"RF_EQUIDISTANCE", real_text(static_cast<double>(equid) / g.info.z_factor)},
+        {"RF_SMOOTHING_MESH", std::to_string(cli.maille)},
+        {"RF_PIXEL_SIZE", cell_size_text(g.geo.gt)},
+        {"RF_OVERSAMPLE", std::to_string(g.n)},
+        {"RF_VALUES", interactive ? "whole altitudes of the interactive program's DEM"
+                      : GDALDataTypeIsFloating(out.type)
+                          ? "scaled surface x equidistance / 512"
+                          : "scaled surface x equidistance / 512, rounded"}};
+    source_metadata(g.info, metadata);
+    if (!cli.cutline.path.empty()) metadata.emplace_back("RF_CUTLINE", cli.cutline.path);
+    write_dem(values, g.lines, g.cols, g.geo, dem, metadata, in_place ? s.itab1 : nullptr);
+    if (in_place)
+        preview(cli, s, g.geo, m.contours);
+    else
+        preview_values(cli, values, g.lines, g.cols, g.geo, m.contours,
+                       dem.has_nodata ? dem.nodata : HUGE_VAL);
+    if (!cli.quiet)
+        std::printf("wrote %s: %d lines, %d columns of %g x %g%s\n", cli.out.c_str(), g.lines,
+                    g.cols, g.geo.gt[1], -g.geo.gt[5], g.geo.wkt.empty() ? ", no CRS" : "");
+}
+
 } // namespace
 
 void run_import(const Cli& cli)
@@ -123,6 +429,7 @@ void run_import(const Cli& cli)
     Import_options in = cli.in;
     // The contour grid, GDAL's raster it is burnt on, and a 16-bit copy.
     in.bytes_per_cell = 10;
+    in.oversample = 1;
     Source_info info;
     import_contours(in, s, geo, info);
     say_source(cli, info, false);
@@ -134,64 +441,16 @@ void run_build(const Cli& cli)
 {
     Program_state s;
     Grids grids{s};
-    Georef geo;
     refuse_output_on_input(cli);
+    const Dem_output out = output_of(cli, "build");
     prepare_output_folders({cli.out, cli.preview.path});
-    Import_options in = cli.in;
-    // The run's three grids with their frontier rings, measured at 24 bytes
-    // a cell, the Float32 values, the drawn copy of a COG, the footprint and
-    // the preview's flags.
-    in.bytes_per_cell = 24 + (cli.float_dem ? 4 : 0) + (cli.format == "COG" ? 4 : 0) +
-                        (cli.clip ? 1 : 0) + (cli.preview.contours ? 1 : 0);
-    Source_info info;
-    import_contours(in, s, geo, info);
-    say_source(cli, info, true);
-    const int equid = run_equidistance(cli.in.equidistance, info);
-    const std::string equidistance = real_text(static_cast<double>(equid) / info.z_factor);
-    if (cli.in.equidistance <= 0 && !cli.quiet)
-        std::fprintf(stderr,
-                     "relief_forge_gis: equidistance %s, the greatest common step between the "
-                     "levels (give another with -e)\n",
-                     equidistance.c_str());
-    const std::vector<std::uint8_t> flags =
-        cli.preview.contours ? contour_flags(s) : std::vector<std::uint8_t>{};
-    const std::vector<std::uint8_t> footprint =
-        cli.clip ? contour_footprint(s) : std::vector<std::uint8_t>{};
-    int min_al = 0, max_al = 0;
-    std::vector<float> values;
-    build_surface(s, equid, cli.maille, min_al, max_al, cli.float_dem ? &values : nullptr,
-                  info.z_factor);
-    if (cli.clip) {
-        const long long cleared = clip_to_footprint(s, footprint);
-        for (std::size_t k = 0; k < values.size(); ++k)
-            if (!footprint[k]) values[k] = static_cast<float>(NO_DATA);
-        if (!cli.quiet)
-            std::fprintf(stderr,
-                         "relief_forge_gis: --clip left %lld cells outside the contours' "
-                         "footprint empty\n",
-                         cleared);
-    }
-    // Fractional levels: the whole DEM of the scaled levels, divided back.
-    if (!cli.float_dem && info.z_factor > 1) {
-        values.reserve(static_cast<std::size_t>(s.nb_lig) * static_cast<std::size_t>(s.nb_col));
-        for (int i = 0; i < s.nb_lig; ++i)
-            for (int j = 0; j < s.nb_col; ++j) {
-                const int v = s.itab1[i][j];
-                values.push_back(v == NO_DATA
-                                     ? static_cast<float>(NO_DATA)
-                                     : static_cast<float>(static_cast<double>(v) / info.z_factor));
-            }
-    }
-    std::vector<std::pair<std::string, std::string>> metadata = {
-        {"RF_CONTOURS", cli.in.contours},
-        {"RF_EQUIDISTANCE", equidistance},
-        {"RF_SMOOTHING_MESH", std::to_string(cli.maille)},
-        {"RF_PIXEL_SIZE", cell_size_text(geo.gt)}};
-    source_metadata(info, metadata);
-    if (cli.float_dem) metadata.emplace_back("RF_VALUES", "scaled surface x equidistance / 512");
-    write_geotiff(s, geo, cli.out, metadata, values.empty() ? nullptr : &values, cli.format);
-    preview(cli, s, geo, flags, info.z_factor);
-    summary(cli, "wrote", cli.out, s, geo);
+    const Build_grid g = import_for_build(cli, out, s);
+    const int equid = build_equidistance(cli, g.info);
+    const Masks masks = read_masks(cli, s, g);
+    const bool in_place = whole_dem_in_place(cli, s, g, out);
+    std::vector<double> surface = averaged_surface(cli, s, g, equid, in_place);
+    apply_masks(cli, masks, s, surface);
+    write_build(cli, s, g, out, masks, std::move(surface), equid);
 }
 
 void run_export(const Cli& cli)
@@ -200,17 +459,32 @@ void run_export(const Cli& cli)
     Grids grids{s};
     Georef geo;
     refuse_output_on_input(cli);
+    Dem_output out;
+    out.path = cli.out;
+    out.driver = output_driver(cli.out, cli.format, "export");
+    out.creation_options = cli.creation_options;
     prepare_output_folders({cli.out, cli.preview.path});
     const Dem_header h = read_interactive_dem(cli.dem, s);
     const std::string sidecar =
         find_sidecar(s.nomim1, std::filesystem::path(cli.dem).parent_path().string());
     std::vector<std::uint8_t> flags;
     read_sidecar(sidecar, s, geo, cli.preview.contours ? &flags : nullptr);
-    write_geotiff(s, geo, cli.out,
-                  {{"RF_CONTOURS", h.input_path},
-                   {"RF_SMOOTHING_MESH", std::to_string(h.maille)},
-                   {"RF_PIXEL_SIZE", cell_size_text(geo.gt)}},
-                  nullptr, cli.format);
+    // The DEM as the interactive program wrote it: Int32 with nodata, or the
+    // low 16 bits of each value as UInt16 without.
+    out.type = s.itype == 0 ? GDT_UInt16 : GDT_Int32;
+    out.has_nodata = s.itype != 0;
+    std::vector<double> values(static_cast<std::size_t>(s.nb_lig) *
+                               static_cast<std::size_t>(s.nb_col));
+    std::size_t k = 0;
+    for (int i = 0; i < s.nb_lig; ++i)
+        for (int j = 0; j < s.nb_col; ++j, ++k)
+            values[k] = s.itype == 0
+                            ? static_cast<double>(static_cast<unsigned>(s.itab1[i][j]) & 0xFFFFu)
+                            : s.itab1[i][j];
+    write_dem(values, s.nb_lig, s.nb_col, geo, out,
+              {{"RF_CONTOURS", h.input_path},
+               {"RF_SMOOTHING_MESH", std::to_string(h.maille)},
+               {"RF_PIXEL_SIZE", cell_size_text(geo.gt)}});
     preview(cli, s, geo, flags);
     summary(cli, "wrote", cli.out, s, geo);
 }

@@ -54,7 +54,8 @@ struct Staged_file {
     std::string temp_path;
     bool published = false;
     int slot = -1; // its entry in the table the signal handler reads
-    explicit Staged_file(std::string path);
+    // `temp` names the temporary file; by default PATH.PID.tmp.
+    explicit Staged_file(std::string path, std::string temp = "");
     ~Staged_file();
     Staged_file(const Staged_file&) = delete;
     Staged_file& operator=(const Staged_file&) = delete;
@@ -69,13 +70,14 @@ void install_interrupt_cleanup();
 
 // How contours become a contour grid (import, and the first half of build).
 struct Import_options {
-    std::string contours;  // vector or raster contour file
-    std::string layer;     // vector layer; empty = the first one
-    std::string attribute; // elevation attribute; empty = found by its name, or the Z
-    double cell = 0;       // cell size of the grid made for vectors; 0 = not given
-    std::string like;      // raster whose grid the vectors are rasterised on
-    std::string crs;       // CRS given by the user, in place of the input's
-    bool bits16 = false;   // 16-bit contour raster (_c2) instead of 32-bit (_c4)
+    std::string contours;            // vector or raster contour file
+    std::vector<std::string> layers; // vector layers, each burnt; empty = the first one
+    std::string attribute;           // elevation attribute; empty = found by its name, or the Z
+    double cell = 0;                 // cell width of the grid made for vectors; 0 = not given
+    double cell_y = 0;               // cell height (-tr's YRES); 0 = the width
+    std::string like;                // raster whose grid the vectors are rasterised on
+    std::string crs;                 // CRS given by the user, in place of the input's
+    bool bits16 = false;             // 16-bit contour raster (_c2) instead of 32-bit (_c4)
     bool has_empty = false;
     int empty = 0; // raster value that means "no contour" besides nodata
     int band = 1;  // band of a raster input
@@ -83,14 +85,31 @@ struct Import_options {
     double extent[4] = {};    // --extent XMIN YMIN XMAX YMAX, in place of the contours'
     bool tap = false;         // --tap: grid corners on whole multiples of the cell
     bool all_touched = false; // burn every cell a line touches, not only the line's own
-    // Memory the command holds per grid cell, for the check before allocation.
+    // Memory the command holds per cell of the grid the contours are burnt
+    // on, and per cell of the output grid besides, for the check before
+    // allocation.
     double bytes_per_cell = 24;
+    double out_bytes_per_cell = 0;
     // Levels and sources.
     double equidistance = 0;   // build's -e in the contours' units; 0 = inferred
     int z_scale = 0;           // power of ten the levels are multiplied by; 0 = found
     std::string t_srs;         // CRS the vectors are reprojected to before burning
     std::string where;         // OGR attribute filter on the features
     bool spot_heights = false; // burn point features as spot heights
+    // Vector contours are burnt on a grid this many times finer in both
+    // directions (build); 0 = chosen from how crowded the contours are.
+    int oversample = 0;
+};
+
+// The largest --oversample: a fine cell of a 64th of the output cell.
+constexpr int kMax_oversample = 8;
+
+// The mask of --cutline: the cells whose centre lies outside its polygons
+// become nodata.
+struct Cutline_options {
+    std::string path;  // polygon file; empty = no mask
+    std::string layer; // -cl; empty = the first layer
+    std::string where; // -cwhere attribute filter
 };
 
 // The largest power of ten the levels are multiplied by (--z-scale).
@@ -105,17 +124,22 @@ enum class Command { none, import, build, export_dem };
 
 struct Cli {
     Command command = Command::none;
-    bool help = false;      // --help: print the help of the tool or of the command
-    bool version = false;   // --version
-    bool quiet = false;     // no progress and no summary
-    Import_options in;      // import and build
-    std::string out;        // import: DIR/NAME; build: the GeoTIFF
-    bool float_dem = false; // build: Float32 GeoTIFF of the surface before its truncation
-    int maille = 1;         // build: smoothing mesh size; 1 or less = none
-    std::string dem;        // export: DIR/NAME_m4 (or _m2)
+    bool help = false;    // --help: print the help of the tool or of the command
+    bool version = false; // --version
+    bool quiet = false;   // no progress and no summary
+    Import_options in;    // import and build
+    std::string out;      // import: DIR/NAME; build and export: the DEM
+    std::string type;     // build's -ot: a GDAL data type name; empty = Float32
+    bool has_nodata = false;
+    double nodata = 0; // build's -a_nodata
+    int maille = 1;    // build: smoothing mesh size; 1 or less = none
+    std::string dem;   // export: DIR/NAME_m4 (or _m2)
     Preview_options preview;
-    bool clip = false;            // build: cells outside the contours' footprint left empty
-    std::string format = "GTiff"; // build and export: GTiff or COG
+    bool clip = false;       // build: cells outside the contours' footprint left empty
+    Cutline_options cutline; // build
+    std::string format;      // build and export: a GDAL driver; empty = by the extension
+    std::vector<std::string> creation_options;               // -co NAME=VALUE, in order
+    std::vector<std::pair<std::string, std::string>> config; // --config KEY VALUE
 };
 
 // Parses the arguments after the program's name. Throws Usage_error.
@@ -188,7 +212,7 @@ struct Cell_grid {
     double gt[6] = {0, 1, 0, 0, 0, 1};
 };
 Cell_grid grid_for_extent(double minx, double maxx, double miny, double maxy, double cell,
-                          bool tap = false, double bytes_per_cell = 24);
+                          bool tap = false, double bytes_per_cell = 24, double cell_y = 0);
 
 // The integer pixel size of the header for a cell of `cell` ground units:
 // rounded to nearest, at least 1 (0 would make the interactive program ask).
@@ -204,6 +228,15 @@ void check_grid_size(double lines, double cols, double bytes_per_cell, const cha
 // and `geo` (its CRS `layer_wkt` unless --like has one).
 void choose_vector_grid(const Import_options& o, OGRLayer& burn, const std::string& layer_wkt,
                         Program_state& s, Georef& geo);
+// The oversampling of a run on the output grid of `s` and `geo`: the
+// factor of o.oversample, checked against the memory, or with 0 the one
+// chosen from how far apart the contours of `burn` lie on average, within
+// the memory and kMax_fine_cells. `why` says how it was chosen.
+int choose_oversample(const Import_options& o, OGRLayer& burn, const Program_state& s,
+                      const Georef& geo, std::string& why);
+// The most cells of a fine grid that --oversample auto builds on: the
+// engine builds it in about as long as the writing of the DEM takes.
+constexpr double kMax_fine_cells = 16.8e6;
 // Burns the integer field "level" of `burn` on the grid of `s` and `geo`
 // into itab (allocated), NO_DATA elsewhere. Throws when nothing falls on it.
 void rasterise_vector_contours(const Import_options& o, OGRLayer& burn, const char* layer_name,
@@ -226,9 +259,11 @@ void check_run_values(const Program_state& s, int equid, int maille);
 // max_al. Throws Gis_error for a grid with no contour pixel or levels too
 // large for the equidistance.
 // With `exact`, also keeps the surface before its conversion back as
-// Scaled value x equid / 512 / z_factor, without truncation, NO_DATA kept.
+// Scaled value x equid / 512 / z_factor, without truncation, NO_DATA kept;
+// with `oversample` N, the grid is N times finer than `exact`, whose every
+// cell is the mean of its N x N cells.
 void build_surface(Program_state& s, int equid, int maille, int& min_al, int& max_al,
-                   std::vector<float>* exact = nullptr, int z_factor = 1);
+                   std::vector<double>* exact = nullptr, int z_factor = 1, int oversample = 1);
 // A zero-filled int grid (new_grid); throws Gis_error when memory lacks.
 int** new_int_grid(int nb_col, int nb_lig);
 

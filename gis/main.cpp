@@ -2,6 +2,7 @@
 // surface of the interactive program.
 #include "gis/gis.h"
 
+#include <cpl_conv.h>
 #include <cstdio>
 #include <gdal.h>
 #include <new>
@@ -21,6 +22,7 @@ int run(int argc, char** argv)
     }
     progress_enable(!cli.quiet);
     install_interrupt_cleanup();
+    for (const auto& [key, value] : cli.config) CPLSetConfigOption(key.c_str(), value.c_str());
     gdal_start();
     if (cli.command == Command::import) run_import(cli);
     if (cli.command == Command::build) run_build(cli);

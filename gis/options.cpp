@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
-#include <strings.h>
+#include <utility>
 
 namespace {
 
@@ -34,6 +34,24 @@ enum : int {
     opt_where,
     opt_spot_heights,
     opt_float,
+    opt_co,
+    opt_type,
+    opt_nodata,
+    opt_tr,
+    opt_config,
+    opt_oversample,
+    opt_cutline,
+    opt_cl,
+    opt_cwhere,
+};
+
+// GDAL's single-dash spellings and the long options they stand for.
+constexpr std::pair<const char*, const char*> kGdal_spellings[] = {
+    {"-of", "--format"},       {"-co", "--co"},           {"-ot", "--type"},
+    {"-a_nodata", "--nodata"}, {"-tr", "--tr"},           {"-te", "--extent"},
+    {"-tap", "--tap"},         {"-where", "--where"},     {"-t_srs", "--t_srs"},
+    {"-a_srs", "--crs"},       {"-cutline", "--cutline"}, {"-cl", "--cl"},
+    {"-cwhere", "--cwhere"},
 };
 
 struct Command_form {
@@ -46,6 +64,7 @@ struct Command_form {
 const option kHelp = {"help", no_argument, nullptr, 'h'};
 const option kQuiet = {"quiet", no_argument, nullptr, 'q'};
 const option kEnd = {nullptr, 0, nullptr, 0};
+const option kConfig = {"config", required_argument, nullptr, opt_config};
 
 // The import options, shared by import and build.
 std::vector<option> import_options(std::vector<option> more)
@@ -67,6 +86,9 @@ std::vector<option> import_options(std::vector<option> more)
         {"t_srs", required_argument, nullptr, opt_t_srs},
         {"where", required_argument, nullptr, opt_where},
         {"spot-heights", no_argument, nullptr, opt_spot_heights},
+        {"tr", required_argument, nullptr, opt_tr},
+        {"a_srs", required_argument, nullptr, opt_crs},
+        kConfig,
         kQuiet,
         kHelp,
     };
@@ -98,15 +120,25 @@ Command_form form_of(Command c)
                     {"smoothing", required_argument, nullptr, 's'},
                     {"clip", no_argument, nullptr, opt_clip},
                     {"format", required_argument, nullptr, opt_format},
+                    {"co", required_argument, nullptr, opt_co},
+                    {"type", required_argument, nullptr, opt_type},
+                    {"nodata", required_argument, nullptr, opt_nodata},
                     {"float", no_argument, nullptr, opt_float},
+                    {"oversample", required_argument, nullptr, opt_oversample},
+                    {"cutline", required_argument, nullptr, opt_cutline},
+                    {"cl", required_argument, nullptr, opt_cl},
+                    {"cwhere", required_argument, nullptr, opt_cwhere},
                 }))};
     case Command::export_dem: {
         std::vector<option> v = with_preview({{"to", required_argument, nullptr, opt_to},
-                                              {"format", required_argument, nullptr, opt_format}});
+                                              {"out", required_argument, nullptr, 'o'},
+                                              {"format", required_argument, nullptr, opt_format},
+                                              {"co", required_argument, nullptr, opt_co}});
+        v.push_back(kConfig);
         v.push_back(kQuiet);
         v.push_back(kHelp);
         v.push_back(kEnd);
-        return {c, "export", ":qh", v};
+        return {c, "export", ":o:qh", v};
     }
     case Command::none:
         break;
@@ -181,10 +213,11 @@ void apply_option(Cli& cli, const std::string& cmd, int code, const char* arg)
         cli.in.attribute = arg;
         break;
     case 'l':
-        cli.in.layer = arg;
+        cli.in.layers.emplace_back(arg);
         break;
     case opt_cell:
         cli.in.cell = positive_real_argument(cmd, "--cell", arg);
+        cli.in.cell_y = 0;
         break;
     case opt_like:
         cli.in.like = arg;
@@ -231,7 +264,36 @@ void apply_option(Cli& cli, const std::string& cmd, int code, const char* arg)
         cli.in.spot_heights = true;
         break;
     case opt_float:
-        cli.float_dem = true;
+        cli.type = "Float32";
+        break;
+    case opt_type:
+        cli.type = arg;
+        break;
+    case opt_co:
+        if (!std::strchr(arg, '=') || *arg == '=')
+            usage_fail(cmd, "invalid creation option '%s': NAME=VALUE is needed", arg);
+        cli.creation_options.emplace_back(arg);
+        break;
+    case opt_nodata:
+        if (!parse_real(arg, cli.nodata)) usage_fail(cmd, "invalid nodata value '%s'", arg);
+        cli.has_nodata = true;
+        break;
+    case opt_oversample:
+        if (std::strcmp(arg, "auto") == 0)
+            cli.in.oversample = 0;
+        else if (!parse_int(arg, cli.in.oversample) || cli.in.oversample < 1 ||
+                 cli.in.oversample > kMax_oversample)
+            usage_fail(cmd, "invalid --oversample '%s': auto, or a whole number from 1 to %d", arg,
+                       kMax_oversample);
+        break;
+    case opt_cutline:
+        cli.cutline.path = arg;
+        break;
+    case opt_cl:
+        cli.cutline.layer = arg;
+        break;
+    case opt_cwhere:
+        cli.cutline.where = arg;
         break;
     case 's':
         cli.maille = int_argument(cmd, "--smoothing", arg);
@@ -257,12 +319,7 @@ void apply_option(Cli& cli, const std::string& cmd, int code, const char* arg)
         cli.clip = true;
         break;
     case opt_format:
-        if (strcasecmp(arg, "GTiff") == 0)
-            cli.format = "GTiff";
-        else if (strcasecmp(arg, "COG") == 0)
-            cli.format = "COG";
-        else
-            usage_fail(cmd, "invalid format '%s': GTiff or COG", arg);
+        cli.format = arg;
         break;
     default:
         break;
@@ -318,6 +375,22 @@ void check_complete(const Cli& cli, const std::string& cmd,
         usage_fail(cmd, "--preview-contours needs --preview");
     if ((cli.in.has_extent || cli.in.tap) && !(cli.in.cell > 0))
         usage_fail(cmd, "--extent and --tap shape the grid made on cells of --cell: give --cell");
+    if ((!cli.cutline.layer.empty() || !cli.cutline.where.empty()) && cli.cutline.path.empty())
+        usage_fail(cmd, "-cl and -cwhere choose the polygons of --cutline: give --cutline");
+}
+
+// Whether `word`, an option of `form` written without its argument, takes
+// the next word as its argument.
+bool takes_separate_argument(const Command_form& form, const std::string& word)
+{
+    if (word.size() == 2 && word[0] == '-' && word[1] != '-') {
+        const char* at = std::strchr(form.shorts, word[1]);
+        return at && at[1] == ':';
+    }
+    if (word.rfind("--", 0) != 0 || word.find('=') != std::string::npos) return false;
+    for (const option& o : form.longs)
+        if (o.name && word.substr(2) == o.name) return o.has_arg == required_argument;
+    return false;
 }
 
 } // namespace
@@ -363,7 +436,20 @@ Cli parse_command_line(int argc, char** argv)
     std::vector<char*> args;
     static char placeholder[] = "relief_forge_gis";
     args.push_back(cli.command == Command::none ? placeholder : argv[0]);
-    for (int k = cli.command == Command::none ? 0 : 1; k < argc; ++k) args.push_back(argv[k]);
+    // GDAL's single-dash spellings become their long options, except where
+    // a word is the argument of the option before it.
+    std::vector<std::string> spelled;
+    spelled.reserve(static_cast<std::size_t>(argc));
+    bool argument_next = false;
+    for (int k = cli.command == Command::none ? 0 : 1; k < argc; ++k) {
+        std::string word = argv[k];
+        if (!argument_next)
+            for (const auto& [gdal, ours] : kGdal_spellings)
+                if (word == gdal) word = ours;
+        argument_next = takes_separate_argument(form, word);
+        spelled.push_back(word);
+    }
+    for (std::string& word : spelled) args.push_back(word.data());
     args.push_back(nullptr);
     const int n = static_cast<int>(args.size()) - 1;
 
@@ -389,6 +475,20 @@ Cli parse_command_line(int argc, char** argv)
         }
         if (code == opt_extent) {
             optind = read_extent(cli.in, cmd, optarg, args, optind, n);
+            continue;
+        }
+        if (code == opt_tr || code == opt_config) {
+            const bool tr = code == opt_tr;
+            if (optind >= n)
+                usage_fail(cmd, tr ? "-tr needs two numbers: XRES YRES"
+                                   : "--config needs a key and a value: --config KEY VALUE");
+            const char* second = args[static_cast<std::size_t>(optind++)];
+            if (tr) {
+                cli.in.cell = positive_real_argument(cmd, "-tr", optarg);
+                cli.in.cell_y = positive_real_argument(cmd, "-tr", second);
+            } else {
+                cli.config.emplace_back(optarg, second);
+            }
             continue;
         }
         apply_option(cli, cmd, code, optarg);

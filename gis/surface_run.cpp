@@ -51,7 +51,7 @@ void check_run_values(const Program_state& s, int equid, int maille)
 {
     if (equid <= 0) gis_fail("the equidistance must be a positive number, not %d", equid);
     if (maille <= 1) return;
-    const int largest = std::min({kMesh_max, s.nb_lig - 1, s.nb_col - 1});
+    const int largest = largest_mesh(s.nb_lig, s.nb_col);
     if (largest < 2)
         gis_fail("a grid of %d lines and %d columns is too small to be smoothed: the smoothing "
                  "mesh must be 1 or less",
@@ -63,7 +63,7 @@ void check_run_values(const Program_state& s, int equid, int maille)
 }
 
 void build_surface(Program_state& s, int equid, int maille, int& min_al, int& max_al,
-                   std::vector<float>* exact, int z_factor)
+                   std::vector<double>* exact, int z_factor, int oversample)
 {
     check_run_values(s, equid, maille);
     try {
@@ -89,16 +89,31 @@ void build_surface(Program_state& s, int equid, int maille, int& min_al, int& ma
     }
     if (exact) {
         // The same surface in the contours' units, without the truncation
-        // of the conversion back.
+        // of the conversion back, each output cell the mean of its
+        // oversample x oversample cells.
         const double unit = static_cast<double>(equid) / 512.0 / z_factor;
-        exact->resize(static_cast<std::size_t>(s.nb_lig) * static_cast<std::size_t>(s.nb_col));
+        const int n = oversample, lines = s.nb_lig / n, cols = s.nb_col / n;
+        exact->assign(static_cast<std::size_t>(lines) * static_cast<std::size_t>(cols), NO_DATA);
+        std::vector<long long> sum(static_cast<std::size_t>(cols));
+        std::vector<int> count(static_cast<std::size_t>(cols));
         std::size_t k = 0;
-        for (int i = 0; i < s.nb_lig; ++i)
-            for (int j = 0; j < s.nb_col; ++j, ++k) {
-                const int v = s.itab1[i][j];
-                (*exact)[k] =
-                    v == NO_DATA ? static_cast<float>(NO_DATA) : static_cast<float>(v * unit);
+        for (int i = 0; i < lines; ++i) {
+            std::fill(sum.begin(), sum.end(), 0);
+            std::fill(count.begin(), count.end(), 0);
+            for (int fi = i * n; fi < (i + 1) * n; ++fi) {
+                const int* row = s.itab1[fi];
+                for (int j = 0; j < cols; ++j) {
+                    const auto jj = static_cast<std::size_t>(j);
+                    for (int fj = j * n; fj < (j + 1) * n; ++fj)
+                        if (row[fj] != NO_DATA) {
+                            sum[jj] += row[fj];
+                            ++count[jj];
+                        }
+                }
             }
+            for (std::size_t j = 0; j < sum.size(); ++j, ++k)
+                if (count[j] > 0) (*exact)[k] = static_cast<double>(sum[j]) / count[j] * unit;
+        }
     }
     scale_back(s, equid);
     min_al = INT_MAX;

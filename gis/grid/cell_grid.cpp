@@ -88,21 +88,22 @@ void check_grid_size(double lines, double cols, double bytes_per_cell, const cha
 }
 
 Cell_grid grid_for_extent(double minx, double maxx, double miny, double maxy, double cell, bool tap,
-                          double bytes_per_cell)
+                          double bytes_per_cell, double cell_y)
 {
+    const double cy = cell_y > 0 ? cell_y : cell;
     double x0 = minx, y1 = maxy, cols, lines;
     if (tap) {
         const double c0 = snap_down(minx, cell), c1 = snap_up(maxx, cell);
-        const double l0 = snap_down(miny, cell), l1 = snap_up(maxy, cell);
+        const double l0 = snap_down(miny, cy), l1 = snap_up(maxy, cy);
         x0 = c0 * cell;
-        y1 = l1 * cell;
+        y1 = l1 * cy;
         cols = std::max(1.0, c1 - c0);
         lines = std::max(1.0, l1 - l0);
     } else {
         cols = cells_for((maxx - minx) / cell);
-        lines = cells_for((maxy - miny) / cell);
+        lines = cells_for((maxy - miny) / cy);
     }
-    check_grid_size(lines, cols, bytes_per_cell, ": choose a larger --cell");
+    check_grid_size(lines, cols, bytes_per_cell, ": choose larger cells (--cell or -tr)");
     Cell_grid g;
     g.nb_col = static_cast<int>(cols);
     g.nb_lig = static_cast<int>(lines);
@@ -111,7 +112,7 @@ Cell_grid grid_for_extent(double minx, double maxx, double miny, double maxy, do
     g.gt[2] = 0;
     g.gt[3] = y1;
     g.gt[4] = 0;
-    g.gt[5] = -cell;
+    g.gt[5] = -cy;
     return g;
 }
 

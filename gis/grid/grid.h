@@ -24,3 +24,9 @@ std::string cell_size_text(const double gt[6]);
 std::vector<std::uint8_t> contour_footprint(const Program_state& s);
 // Empties (NO_DATA) the cells of itab1 outside `footprint`; returns how many.
 long long clip_to_footprint(Program_state& s, const std::vector<std::uint8_t>& footprint);
+
+// The cells of a grid of nb_lig x nb_col placed by `geo` whose centre lies
+// inside the polygons of the cutline (1), line by line; its polygons are
+// reprojected to the grid's CRS. Throws when it holds no polygon.
+std::vector<std::uint8_t> cutline_mask(const Cutline_options& c, int nb_lig, int nb_col,
+                                       const Georef& geo);

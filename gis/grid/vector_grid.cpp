@@ -1,10 +1,12 @@
 // The grid vector contours are burnt on, and their burning with GDAL's own
 // rasteriser.
 #include "gis/gis.h"
+#include "gis/grid/grid.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <gdal_alg.h>
 #include <gdal_priv.h>
 #include <memory>
@@ -33,7 +35,7 @@ void choose_vector_grid(const Import_options& o, OGRLayer& burn, const std::stri
             gis_fail("the raster %s given with --like has no georeferencing", o.like.c_str());
         s.nb_lig = like->GetRasterYSize();
         s.nb_col = like->GetRasterXSize();
-        check_grid_size(s.nb_lig, s.nb_col, o.bytes_per_cell, "");
+        check_grid_size(s.nb_lig, s.nb_col, o.bytes_per_cell + o.out_bytes_per_cell, "");
         geo.wkt = crs_wkt(like->GetSpatialRef(), o.like);
         if (geo.wkt.empty()) geo.wkt = layer_wkt;
         s.taille_pix = header_pixel_size(geo.gt[1]);
@@ -48,13 +50,88 @@ void choose_vector_grid(const Import_options& o, OGRLayer& burn, const std::stri
             gis_fail("cannot tell the extent of the contours of %s", o.contours.c_str());
         }
         const Cell_grid g = grid_for_extent(env.MinX, env.MaxX, env.MinY, env.MaxY, o.cell, o.tap,
-                                            o.bytes_per_cell);
+                                            o.bytes_per_cell + o.out_bytes_per_cell, o.cell_y);
         s.nb_lig = g.nb_lig;
         s.nb_col = g.nb_col;
         std::copy(g.gt, g.gt + 6, geo.gt);
         geo.wkt = layer_wkt;
         s.taille_pix = header_pixel_size(o.cell);
     }
+}
+
+namespace {
+
+// The mean distance between the contours, in cells, that auto oversampling
+// brings them to on the fine grid: measured on real terrain, the error
+// falls little beyond it (see docs/gis.md).
+constexpr double kTarget_spacing = 6;
+
+// The total length of the lines of `burn`, polygons by their rings.
+double contour_length(OGRLayer& burn)
+{
+    double length = 0;
+    burn.ResetReading();
+    for (const auto& f : burn) {
+        const OGRGeometry* g = f->GetGeometryRef();
+        if (!g) continue;
+        const OGRwkbGeometryType flat = wkbFlatten(g->getGeometryType());
+        if (flat == wkbLineString)
+            length += g->toLineString()->get_Length();
+        else if (flat == wkbMultiLineString)
+            length += g->toMultiLineString()->get_Length();
+    }
+    burn.ResetReading();
+    return length;
+}
+
+std::string one_decimal(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, v >= 100 ? "%.0f" : "%.1f", v);
+    return text;
+}
+
+} // namespace
+
+int choose_oversample(const Import_options& o, OGRLayer& burn, const Program_state& s,
+                      const Georef& geo, std::string& why)
+{
+    const double cells = static_cast<double>(s.nb_lig) * s.nb_col;
+    const auto fine_bytes = [&](int n) {
+        return cells * n * n * o.bytes_per_cell + cells * o.out_bytes_per_cell;
+    };
+    if (o.oversample > 0) {
+        const double n = o.oversample;
+        check_grid_size(s.nb_lig * n, s.nb_col * n, fine_bytes(o.oversample) / (cells * n * n),
+                        ": choose a smaller --oversample");
+        why = "as asked";
+        return o.oversample;
+    }
+    // Contours d apart cross an area A with a length of about A / d.
+    const double dx = std::hypot(geo.gt[1], geo.gt[4]), dy = std::hypot(geo.gt[2], geo.gt[5]);
+    const double length = contour_length(burn);
+    const double spacing = length > 0 ? cells * dx * dy / length / std::sqrt(dx * dy) : HUGE_VAL;
+    int n = std::clamp(static_cast<int>(std::ceil(kTarget_spacing / spacing)), 1, kMax_oversample);
+    const int wanted = n;
+    const double memory = machine_memory();
+    while (n > 1 && (cells * n * n > kMax_fine_cells || (memory > 0 && fine_bytes(n) > memory / 2)))
+        --n;
+    why = "the contours lie " + (std::isfinite(spacing) ? one_decimal(spacing) : "no") +
+          " cells apart on average";
+    if (n < wanted)
+        why += "; " + std::to_string(wanted) + " would bring them " +
+               one_decimal(spacing * wanted) + " fine cells apart, but the fine grid is kept " +
+               (cells * wanted * wanted > kMax_fine_cells ? "within 16.8 million cells"
+                                                          : "within half the memory") +
+               " (--oversample N forces a factor)";
+    else if (n > 1)
+        why += ", " + one_decimal(spacing * n) + " on the fine grid";
+    else
+        why += ", enough for the output cells";
+    if (n > 1)
+        check_grid_size(s.nb_lig * static_cast<double>(n), s.nb_col * static_cast<double>(n),
+                        fine_bytes(n) / (cells * n * n), ": choose a smaller --oversample");
+    return n;
 }
 
 void rasterise_vector_contours(const Import_options& o, OGRLayer& burn, const char* layer_name,

@@ -102,8 +102,9 @@ Dem_header read_interactive_dem(const std::string& base_arg, Program_state& s)
         gis_fail("%s holds %lld bytes: %d lines of %d pixels of %d bytes need %lld",
                  raw_path.c_str(), actual, s.nb_lig, s.nb_col, s.val, expected);
     }
-    // The DEM, its 16-bit copy, the contour flags and a COG's drawn copy.
-    check_grid_size(s.nb_lig, s.nb_col, 12, "");
+    // The DEM, its 16-bit copy, the contour flags, its values and a copy
+    // in memory for the drivers that only copy.
+    check_grid_size(s.nb_lig, s.nb_col, 24, "");
     s.itab1 = new_int_grid(s.nb_col, s.nb_lig);
     bool ok;
     if (s.itype == 0) {

@@ -51,7 +51,7 @@ constexpr Glyph kGlyphs[] = {
     {'9', {7, 5, 7, 1, 7}}, {'-', {0, 0, 7, 0, 0}},        {'.', {0, 0, 0, 0, 2}},
     {' ', {0, 0, 0, 0, 0}}, {'m', {0, 26, 21, 21, 21}, 5}, {'f', {3, 4, 6, 4, 4}},
     {'t', {2, 7, 2, 2, 3}}, {'x', {0, 5, 2, 5, 0}},        {'V', {5, 5, 5, 5, 2}},
-    {'E', {7, 4, 6, 4, 7}},
+    {'E', {7, 4, 6, 4, 7}}, {'k', {4, 5, 6, 5, 5}},
 };
 constexpr int kGlyph_w = 3;
 constexpr int kGlyph_h = 5;
@@ -308,6 +308,52 @@ double auto_zfactor(double span, double diagonal)
     return std::clamp(diagonal / span / 20.0, 1.0, 50.0);
 }
 
+double scale_bar_length(double ground_width)
+{
+    if (!(ground_width > 0)) return 0;
+    const double most = ground_width / 4;
+    const double p = std::pow(10.0, std::floor(std::log10(most)));
+    for (double m : {5.0, 2.0, 1.0})
+        if (m * p <= most * (1 + 1e-9)) return m * p;
+    return p;
+}
+
+std::string scale_bar_label(double length, const std::string& unit)
+{
+    char text[32];
+    if (unit == "m" && length >= 1000)
+        std::snprintf(text, sizeof text, "%.10g km", length / 1000);
+    else
+        std::snprintf(text, sizeof text, unit.empty() ? "%.10g" : "%.10g %s", length, unit.c_str());
+    return text;
+}
+
+namespace {
+
+// The scale bar on a white ground at the bottom left of the relief.
+void draw_scale_bar(Canvas& cv, const Relief_view& v, int w, int h, int scale)
+{
+    const double per_pixel = v.nb_col * v.dx / w;
+    const double length = scale_bar_length(v.nb_col * v.dx);
+    const int bar = static_cast<int>(std::lround(length / per_pixel));
+    const std::string label = scale_bar_label(length, v.ground_unit);
+    if (bar < 4) return;
+    const std::uint8_t white[3] = {255, 255, 255};
+    const std::uint8_t ink[3] = {40, 40, 40};
+    const int pad = 3 * scale, glyph_h = kGlyph_h * scale, thick = 2 * scale;
+    const int box_w = std::max(bar, text_width(label, scale)) + 2 * pad;
+    const int box_h = glyph_h + thick + 3 * pad;
+    const int x0 = kMargin, y0 = h - kMargin - box_h;
+    if (x0 + box_w > w || y0 < 0) return;
+    for (int y = y0; y < y0 + box_h; ++y)
+        for (int x = x0; x < x0 + box_w; ++x) cv.put(x, y, white, 220);
+    cv.text(x0 + pad, y0 + pad, label, scale, ink);
+    for (int y = y0 + 2 * pad + glyph_h; y < y0 + 2 * pad + glyph_h + thick; ++y)
+        for (int x = x0 + pad; x < x0 + pad + bar; ++x) cv.put(x, y, ink);
+}
+
+} // namespace
+
 Rgba_image render_relief(const Relief_view& v, int width, int height, const Altitude_range& range)
 {
     const int w = std::max(1, width), h = std::max(1, height);
@@ -327,7 +373,9 @@ Rgba_image render_relief(const Relief_view& v, int width, int height, const Alti
     const double per_line = static_cast<double>(v.nb_lig) / h;
     const int sj = std::max(1, static_cast<int>(std::lround(per_col)));
     const int si = std::max(1, static_cast<int>(std::lround(per_line)));
-    const double ex = 8.0 * v.dx * sj / v.zfactor, ny = 8.0 * v.dy * si / v.zfactor;
+    // The values are altitudes times the divisor: so are the slopes.
+    const double d = v.divisor > 0 ? v.divisor : 1;
+    const double ex = 8.0 * v.dx * sj * d / v.zfactor, ny = 8.0 * v.dy * si * d / v.zfactor;
     for (int r = 0; r < h; ++r)
         for (int c = 0; c < w; ++c) {
             const int i = std::min(v.nb_lig - 1, static_cast<int>((r + 0.5) * per_line));
@@ -353,5 +401,6 @@ Rgba_image render_relief(const Relief_view& v, int width, int height, const Alti
             cv.put(c, r, out);
         }
     if (legend.width > 0) draw_legend(cv, w, h, range, legend, scale);
+    if (h >= kLegend_min_height) draw_scale_bar(cv, v, w, h, scale);
     return img;
 }

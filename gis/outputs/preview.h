@@ -22,6 +22,7 @@ struct Relief_view {
     const std::uint8_t* contours = nullptr; // nb_lig * nb_col flags, or null
     std::string unit;                       // the altitudes' unit ("m", "ft"), or none
     double divisor = 1;                     // altitude = value / divisor (scaled levels)
+    std::string ground_unit;                // unit of dx and dy ("m", "ft"), or none
 };
 
 struct Rgba_image {
@@ -57,11 +58,17 @@ std::vector<double> round_ticks(double lo, double hi, int most);
 // dy), one pixel for the finer cell side, the longer side brought within
 // [min_side, max_side].
 void picture_size(const Relief_view& v, int min_side, int max_side, int& width, int& height);
+// The scale bar's length: the largest 1, 2 or 5 times a power of ten that
+// is at most a quarter of `ground_width`.
+double scale_bar_length(double ground_width);
+// Its label: "500 m", "2 km" (metres from 1000 on), "200 ft", "50".
+std::string scale_bar_label(double length, const std::string& unit);
 // Renders the relief on `width` x `height` pixels, each showing the cell
 // under its centre: hillshade blended with the colour ramps, empty pixels
 // transparent, input contours drawn over it when given, and at the right,
 // when the image is tall enough, a legend: the unit, the ramp with round
-// ticks, and the vertical exaggeration ("VE x5").
+// ticks, and the vertical exaggeration ("VE x5"), and at the bottom left a
+// scale bar of scale_bar_length() of the ground the picture spans.
 Rgba_image render_relief(const Relief_view& v, int width, int height, const Altitude_range& range);
 // The vertical exaggeration that makes a relief of `span` over a ground
 // diagonal of `diagonal` readable in the hillshade: none for steep ground,

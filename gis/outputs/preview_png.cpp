@@ -30,6 +30,20 @@ std::string altitude_unit(const std::string& wkt)
     return "";
 }
 
+// The unit of the ground sizes of the cells: metres for a geographic CRS,
+// whose cells are measured in metres, else the CRS's linear unit.
+std::string ground_unit(const std::string& wkt)
+{
+    if (wkt.empty()) return "";
+    if (crs_is_geographic(wkt)) return "m";
+    OGRSpatialReference srs;
+    if (srs.importFromWkt(wkt.c_str()) != OGRERR_NONE || !srs.IsProjected()) return "";
+    const double metres = srs.GetLinearUnits();
+    if (std::fabs(metres - 1) < 1e-9) return "m";
+    if (std::fabs(metres - 0.3048) < 1e-5) return "ft";
+    return "";
+}
+
 std::string value_text(int value, double divisor)
 {
     if (divisor == 1) return std::to_string(value);
@@ -63,6 +77,7 @@ void write_preview(const Relief_view& v, const Georef& geo, const std::string& p
     Relief_view view = v;
     ground_cell_size(geo, v.nb_lig / 2.0, v.nb_col / 2.0, view.dx, view.dy);
     if (view.unit.empty()) view.unit = altitude_unit(geo.wkt);
+    view.ground_unit = ground_unit(geo.wkt);
     if (range.any)
         view.zfactor = auto_zfactor((static_cast<double>(range.max) - range.min) / view.divisor,
                                     std::hypot(view.dx * v.nb_col, view.dy * v.nb_lig));
@@ -106,6 +121,9 @@ void write_preview(const Relief_view& v, const Georef& geo, const std::string& p
     char zf[32];
     std::snprintf(zf, sizeof zf, "%.3g", view.zfactor);
     ds->SetMetadataItem("VERTICAL_EXAGGERATION", zf);
+    ds->SetMetadataItem(
+        "SCALE_BAR",
+        scale_bar_label(scale_bar_length(v.nb_col * view.dx), view.ground_unit).c_str());
     char per[32];
     std::snprintf(per, sizeof per, "%.4g", static_cast<double>(v.nb_col) / width);
     ds->SetMetadataItem("CELLS_PER_PIXEL", per);

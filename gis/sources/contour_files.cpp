@@ -47,8 +47,10 @@ void install_interrupt_cleanup()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-Staged_file::Staged_file(std::string path)
-    : final_path(std::move(path)), temp_path(final_path + "." + std::to_string(getpid()) + ".tmp")
+Staged_file::Staged_file(std::string path, std::string temp)
+    : final_path(std::move(path)),
+      temp_path(temp.empty() ? final_path + "." + std::to_string(getpid()) + ".tmp"
+                             : std::move(temp))
 {
     for (int k = 0; k < kStaged_max && temp_path.size() < kStaged_path_max; ++k)
         if (!g_staged_live[k]) {

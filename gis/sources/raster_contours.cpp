@@ -39,7 +39,7 @@ std::vector<double> raster_levels(GDALRasterBand& band, const Import_options& o,
 void import_raster(const Import_options& o, GDALDataset& ds, Program_state& s, Georef& geo,
                    Source_info& info)
 {
-    if (o.cell > 0 || !o.like.empty() || !o.attribute.empty() || !o.layer.empty())
+    if (o.cell > 0 || !o.like.empty() || !o.attribute.empty() || !o.layers.empty())
         gis_fail("%s is a raster, which keeps its own grid: --cell, --like, --attribute and "
                  "--layer apply to vector contours",
                  o.contours.c_str());
@@ -50,6 +50,10 @@ void import_raster(const Import_options& o, GDALDataset& ds, Program_state& s, G
     if (o.band > ds.GetRasterCount())
         gis_fail("%s has %d band(s): there is no band %d", o.contours.c_str(), ds.GetRasterCount(),
                  o.band);
+    if (o.oversample > 1)
+        gis_fail("%s is a raster, which keeps its own grid: --oversample applies to vector "
+                 "contours",
+                 o.contours.c_str());
     if (ds.GetGeoTransform(geo.gt) != CE_None)
         gis_fail("%s has no georeferencing (no geotransform): its DEM could not be placed on the "
                  "ground",
@@ -62,7 +66,7 @@ void import_raster(const Import_options& o, GDALDataset& ds, Program_state& s, G
     s.itype = o.bits16 ? 0 : 1;
     s.val = o.bits16 ? 2 : 4;
     s.taille_pix = header_pixel_size(geo.gt[1]);
-    check_grid_size(s.nb_lig, s.nb_col, o.bytes_per_cell, "");
+    check_grid_size(s.nb_lig, s.nb_col, o.bytes_per_cell + o.out_bytes_per_cell, "");
 
     GDALRasterBand* band = ds.GetRasterBand(o.band);
     int has_nodata = 0;

@@ -9,7 +9,7 @@
 // What a reader found besides the grid: where the levels came from and how
 // they were made whole. The command says it and writes it in the metadata.
 struct Source_info {
-    std::string layer;             // vector layer read; empty for a raster
+    std::string layer;             // vector layers read, comma-separated; empty for a raster
     int layer_count = 0;           // layers of the vector file
     std::string attribute;         // elevation attribute; empty: the vertices' Z
     int band = 0;                  // band of a raster input; 0 for vectors
@@ -17,6 +17,8 @@ struct Source_info {
     long long step = 0;            // greatest common step between the scaled levels
     long long points_left_out = 0; // point features not burnt (labels, spot heights)
     long long spot_heights = 0;    // point features burnt with --spot-heights
+    int oversample = 1;            // the contour grid is this many times finer than the output
+    std::string oversample_why;    // how that factor was chosen
 };
 
 // Reads the contour file of `o` into a contour grid: sets nb_lig, nb_col,

@@ -32,18 +32,25 @@ std::string attribute_list(OGRFeatureDefn* defn)
     return names.empty() ? "none" : names;
 }
 
-OGRLayer* pick_layer(GDALDataset& ds, const Import_options& o)
+// The layers of -l, each once, in the order given; the first layer without.
+std::vector<OGRLayer*> pick_layers(GDALDataset& ds, const Import_options& o)
 {
-    if (o.layer.empty()) return ds.GetLayer(0);
-    OGRLayer* layer = ds.GetLayerByName(o.layer.c_str());
-    if (layer) return layer;
-    std::string names;
-    for (int k = 0; k < ds.GetLayerCount(); ++k) {
-        if (!names.empty()) names += ", ";
-        names += ds.GetLayer(k)->GetName();
+    if (o.layers.empty()) return {ds.GetLayer(0)};
+    std::vector<OGRLayer*> picked;
+    for (const std::string& name : o.layers) {
+        OGRLayer* layer = ds.GetLayerByName(name.c_str());
+        if (!layer) {
+            std::string names;
+            for (int k = 0; k < ds.GetLayerCount(); ++k) {
+                if (!names.empty()) names += ", ";
+                names += ds.GetLayer(k)->GetName();
+            }
+            gis_fail("%s has no layer '%s' (its layers: %s)", o.contours.c_str(), name.c_str(),
+                     names.c_str());
+        }
+        if (std::find(picked.begin(), picked.end(), layer) == picked.end()) picked.push_back(layer);
     }
-    gis_fail("%s has no layer '%s' (its layers: %s)", o.contours.c_str(), o.layer.c_str(),
-             names.c_str());
+    return picked;
 }
 
 // The index of the elevation attribute, or -1 when the elevation is the Z.
@@ -182,25 +189,32 @@ struct Reprojection {
     std::string wkt;
 };
 
-Reprojection reprojection(const Import_options& o, const std::string& layer_wkt,
-                          const OGRSpatialReference& layer_srs)
+// From `from_wkt` to `target_wkt`, or to --t_srs when none is given; no
+// transformation when neither is, or when the layer has no CRS to reproject
+// from beside other layers that have one.
+Reprojection reprojection(const Import_options& o, const std::string& from_wkt,
+                          const std::string& target_wkt = "")
 {
     Reprojection r;
-    r.wkt = layer_wkt;
-    if (o.t_srs.empty()) return r;
-    if (layer_wkt.empty())
+    r.wkt = from_wkt;
+    if (o.t_srs.empty() && target_wkt.empty()) return r;
+    if (from_wkt.empty() && !target_wkt.empty()) return r;
+    if (from_wkt.empty())
         gis_fail("%s has no CRS to reproject from: give it with --crs, and the CRS to reproject "
                  "to with --t_srs",
                  o.contours.c_str());
-    r.wkt = crs_from_user(o.t_srs);
-    OGRSpatialReference target;
+    r.wkt = !target_wkt.empty() ? target_wkt : crs_from_user(o.t_srs);
+    OGRSpatialReference source, target;
+    source.importFromWkt(from_wkt.c_str());
+    source.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     target.importFromWkt(r.wkt.c_str());
     target.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     CPLErrorReset();
-    r.transform.reset(OGRCreateCoordinateTransformation(&layer_srs, &target));
+    r.transform.reset(OGRCreateCoordinateTransformation(&source, &target));
     if (!r.transform)
         gis_fail("the contours of %s cannot be reprojected to '%s': %s", o.contours.c_str(),
-                 o.t_srs.c_str(), gdal_error("no transformation between the two CRS").c_str());
+                 o.t_srs.empty() ? "the first layer's CRS" : o.t_srs.c_str(),
+                 gdal_error("no transformation between the two CRS").c_str());
     return r;
 }
 
@@ -212,7 +226,7 @@ void check_cell_for_crs(const Import_options& o, OGRLayer& burn, const std::stri
     OGREnvelope env;
     if (burn.GetExtent(&env, TRUE) != OGRERR_NONE) return;
     const double span = std::max(env.MaxX - env.MinX, env.MaxY - env.MinY);
-    if (!(span > 0) || o.cell * 2 <= span) return;
+    if (!(span > 0) || std::max(o.cell, o.cell_y) * 2 <= span) return;
     OGRSpatialReference srs;
     const bool has_crs = !wkt.empty() && srs.importFromWkt(wkt.c_str()) == OGRERR_NONE;
     if (has_crs && srs.IsGeographic()) {
@@ -249,29 +263,16 @@ void import_vector(const Import_options& o, GDALDataset& ds, Program_state& s, G
     if (o.has_empty || o.band != 1)
         gis_fail("--empty and --band apply to raster contours; %s holds vectors",
                  o.contours.c_str());
-    OGRLayer* layer = pick_layer(ds, o);
-    const int field = elevation_field(o, *layer);
-    info.layer = layer->GetName();
+    const std::vector<OGRLayer*> layers = pick_layers(ds, o);
     info.layer_count = ds.GetLayerCount();
-    if (field >= 0) info.attribute = layer->GetLayerDefn()->GetFieldDefn(field)->GetNameRef();
-    CPLErrorReset();
-    if (!o.where.empty() && layer->SetAttributeFilter(o.where.c_str()) != OGRERR_NONE)
-        gis_fail("the filter --where '%s' cannot be applied to the layer '%s' of %s: %s",
-                 o.where.c_str(), layer->GetName(), o.contours.c_str(),
-                 gdal_error("GDAL cannot read it").c_str());
-    const auto bands = band_attributes(layer->GetLayerDefn());
 
-    std::string layer_wkt;
-    if (!o.crs.empty())
-        layer_wkt = crs_from_user(o.crs);
-    else
-        layer_wkt = crs_wkt(layer->GetSpatialRef(), o.contours);
-    OGRSpatialReference layer_srs;
-    if (!layer_wkt.empty()) {
-        layer_srs.importFromWkt(layer_wkt.c_str());
-        layer_srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    }
-    const Reprojection to = reprojection(o, layer_wkt, layer_srs);
+    // The CRS of the first layer (or --crs) is the contours'; --t_srs
+    // reprojects them, and other layers in another CRS are reprojected to it.
+    const auto layer_crs = [&](OGRLayer& layer) {
+        return !o.crs.empty() ? crs_from_user(o.crs) : crs_wkt(layer.GetSpatialRef(), o.contours);
+    };
+    const std::string layer_wkt = layer_crs(*layers.front());
+    const Reprojection to = reprojection(o, layer_wkt);
     OGRSpatialReference burn_srs;
     if (!to.wkt.empty()) {
         burn_srs.importFromWkt(to.wkt.c_str());
@@ -288,49 +289,73 @@ void import_vector(const Import_options& o, GDALDataset& ds, Program_state& s, G
     OGRFieldDefn level("level", OFTInteger);
     burn->CreateField(&level);
     std::vector<double> values;         // the elevation of each kept feature, as written
-    std::vector<long long> fids;        // and its number, to name it
+    std::vector<std::string> names;     // and its name
     std::vector<double> contour_levels; // the levels of lines, which give the step
-    long long index = 0;
-    layer->ResetReading();
-    for (const auto& f : *layer) {
-        const OGRGeometry* g = f->GetGeometryRef();
-        ++index;
-        if (!g || g->IsEmpty()) continue;
-        // Labels of a drawing are points at Z = 0, not spot heights.
-        const bool point = is_point(g);
-        if (point && !o.spot_heights) {
-            ++info.points_left_out;
-            continue;
+    for (OGRLayer* layer : layers) {
+        const int field = elevation_field(o, *layer);
+        const std::string attribute =
+            field >= 0 ? layer->GetLayerDefn()->GetFieldDefn(field)->GetNameRef() : "";
+        if (!info.layer.empty()) info.layer += ",";
+        info.layer += layer->GetName();
+        if (layer == layers.front())
+            info.attribute = attribute;
+        else if (attribute != info.attribute)
+            info.attribute += "," + attribute;
+        CPLErrorReset();
+        if (!o.where.empty() && layer->SetAttributeFilter(o.where.c_str()) != OGRERR_NONE)
+            gis_fail("the filter --where '%s' cannot be applied to the layer '%s' of %s: %s",
+                     o.where.c_str(), layer->GetName(), o.contours.c_str(),
+                     gdal_error("GDAL cannot read it").c_str());
+        const auto bands = band_attributes(layer->GetLayerDefn());
+        const std::string wkt = layer == layers.front() ? layer_wkt : layer_crs(*layer);
+        const Reprojection own = o.t_srs.empty() && crs_same(wkt, layer_wkt)
+                                     ? Reprojection{}
+                                     : reprojection(o, wkt, to.wkt);
+        long long index = 0;
+        layer->ResetReading();
+        for (const auto& f : *layer) {
+            const OGRGeometry* g = f->GetGeometryRef();
+            ++index;
+            if (!g || g->IsEmpty()) continue;
+            // Labels of a drawing are points at Z = 0, not spot heights.
+            const bool point = is_point(g);
+            if (point && !o.spot_heights) {
+                ++info.points_left_out;
+                continue;
+            }
+            if (is_polygonal(g) && !bands.first.empty())
+                gis_fail("the layer '%s' of %s holds polygons with the attributes '%s' and '%s': "
+                         "bands between two levels, whose boundaries lie partly at one level and "
+                         "partly at the other, so no single value of theirs can be burnt; build "
+                         "from the contour lines instead (gdal_contour without -p)",
+                         layer->GetName(), o.contours.c_str(), bands.first.c_str(),
+                         bands.second.c_str());
+            const double v = feature_elevation(o, *layer, *f, field, index - 1);
+            OGRFeature copy(burn->GetLayerDefn());
+            OGRGeometry* plain = burnable_geometry(g);
+            if (own.transform && plain->transform(own.transform.get()) != OGRERR_NONE) {
+                delete plain;
+                gis_fail("%s cannot be reprojected to '%s'",
+                         feature_name(*f, index - 1, *layer, o.contours).c_str(),
+                         o.t_srs.empty() ? "the first layer's CRS" : o.t_srs.c_str());
+            }
+            copy.SetGeometryDirectly(plain);
+            if (burn->CreateFeature(&copy) != OGRERR_NONE)
+                gis_fail("cannot keep %s: %s",
+                         feature_name(*f, index - 1, *layer, o.contours).c_str(),
+                         gdal_error("out of memory").c_str());
+            values.push_back(v);
+            names.push_back(feature_name(*f, index - 1, *layer, o.contours));
+            if (point)
+                ++info.spot_heights;
+            else
+                contour_levels.push_back(v);
         }
-        if (is_polygonal(g) && !bands.first.empty())
-            gis_fail("the layer '%s' of %s holds polygons with the attributes '%s' and '%s': "
-                     "bands between two levels, whose boundaries lie partly at one level and "
-                     "partly at the other, so no single value of theirs can be burnt; build "
-                     "from the contour lines instead (gdal_contour without -p)",
-                     layer->GetName(), o.contours.c_str(), bands.first.c_str(),
-                     bands.second.c_str());
-        const double v = feature_elevation(o, *layer, *f, field, index - 1);
-        OGRFeature copy(burn->GetLayerDefn());
-        OGRGeometry* plain = burnable_geometry(g);
-        if (to.transform && plain->transform(to.transform.get()) != OGRERR_NONE) {
-            delete plain;
-            gis_fail("%s cannot be reprojected to '%s'",
-                     feature_name(*f, index - 1, *layer, o.contours).c_str(), o.t_srs.c_str());
-        }
-        copy.SetGeometryDirectly(plain);
-        if (burn->CreateFeature(&copy) != OGRERR_NONE)
-            gis_fail("cannot keep %s: %s", feature_name(*f, index - 1, *layer, o.contours).c_str(),
-                     gdal_error("out of memory").c_str());
-        values.push_back(v);
-        fids.push_back(f->GetFID() == OGRNullFID ? index - 1 : static_cast<long long>(f->GetFID()));
-        if (point)
-            ++info.spot_heights;
-        else
-            contour_levels.push_back(v);
     }
     if (values.empty())
-        gis_fail("the layer '%s' of %s holds no contour (no %sfeature with a geometry%s)",
-                 layer->GetName(), o.contours.c_str(), o.where.empty() ? "" : "matching --where ",
+        gis_fail("the layer%s '%s' of %s hold%s no contour (no %sfeature with a geometry%s)",
+                 layers.size() > 1 ? "s" : "", info.layer.c_str(), o.contours.c_str(),
+                 layers.size() > 1 ? "" : "s", o.where.empty() ? "" : "matching --where ",
                  info.points_left_out > 0 ? " other than points: see --spot-heights" : "");
 
     // One factor for every level, then the levels made whole with it.
@@ -340,8 +365,7 @@ void import_vector(const Import_options& o, GDALDataset& ds, Program_state& s, G
     info.z_factor = level_factor(distinct, o.equidistance, o.z_scale, failing);
     const auto name_of = [&](double v) {
         const auto k = std::find(values.begin(), values.end(), v) - values.begin();
-        return "feature " + std::to_string(fids[static_cast<std::size_t>(k)]) + " of the layer '" +
-               layer->GetName() + "' of " + o.contours;
+        return names[static_cast<std::size_t>(k)];
     };
     if (info.z_factor == 0 && !std::binary_search(distinct.begin(), distinct.end(), failing))
         refuse_equidistance_factor(o);
@@ -358,8 +382,7 @@ void import_vector(const Import_options& o, GDALDataset& ds, Program_state& s, G
     for (const auto& f : *burn) {
         const double v = values[k] * info.z_factor;
         if (const char* why = elevation_refusal(v))
-            gis_fail("the elevation %.17g of feature %lld of the layer '%s' of %s%s %s", values[k],
-                     fids[k], layer->GetName(), o.contours.c_str(),
+            gis_fail("the elevation %.17g of %s%s %s", values[k], names[k].c_str(),
                      info.z_factor > 1
                          ? (", multiplied by " + std::to_string(info.z_factor) + ",").c_str()
                          : "",
@@ -381,7 +404,15 @@ void import_vector(const Import_options& o, GDALDataset& ds, Program_state& s, G
     choose_vector_grid(o, *burn, to.wkt, s, geo);
     s.itype = 1;
     s.val = 4;
-    rasterise_vector_contours(o, *burn, layer->GetName(), s, geo);
+    // The output grid made finer: the contours burnt on it are averaged back.
+    const int n = o.oversample == 1 ? 1 : choose_oversample(o, *burn, s, geo, info.oversample_why);
+    info.oversample = n;
+    if (n > 1) {
+        s.nb_lig *= n;
+        s.nb_col *= n;
+        for (int k : {1, 2, 4, 5}) geo.gt[k] /= n;
+    }
+    rasterise_vector_contours(o, *burn, info.layer.c_str(), s, geo);
     if (geo.wkt.empty())
         std::fprintf(stderr,
                      "relief_forge_gis: warning: %s has no CRS, so neither will the outputs "

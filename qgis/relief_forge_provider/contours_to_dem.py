@@ -2,6 +2,7 @@
 shows it."""
 
 import os
+import re
 
 from qgis.core import (
     QgsFeature,
@@ -14,6 +15,7 @@ from qgis.core import (
     QgsProcessingParameterBoolean,
     QgsProcessingParameterCrs,
     QgsProcessingParameterDefinition,
+    QgsProcessingParameterEnum,
     QgsProcessingParameterExtent,
     QgsProcessingParameterFeatureSource,
     QgsProcessingParameterField,
@@ -30,7 +32,30 @@ from . import tool
 
 # Each stage's usual share of a build's time, in the order the tool runs them.
 BUILD_STAGES = [("rasterising", 10), ("reading", 10), ("dilation", 45), ("gap filling", 10),
-                ("smoothing", 20), ("GeoTIFF", 10), ("preview", 5)]
+                ("smoothing", 20), ("cutline", 2), ("writing", 10), ("preview", 5)]
+
+# The output types offered, the first the default.
+TYPES = ["Float32", "Float64", "Int32", "Int16", "UInt16", "Byte"]
+# The oversampling offered: auto, then a factor.
+OVERSAMPLING = ["auto"] + [str(n) for n in range(1, 9)]
+
+# The tool's options, as its messages name them, and the parameters that
+# stand for them in this dialog; None where the dialog has none.
+OPTION_PARAMETERS = [
+    ("--attribute", "FIELD"), ("--cell", "CELL_SIZE"), ("-tr", "CELL_SIZE"),
+    ("--like", "REFERENCE"), ("--extent", "EXTENT"), ("--tap", "TAP"),
+    ("--equidistance", "EQUIDISTANCE"), ("-e", "EQUIDISTANCE"), ("--smoothing", "SMOOTHING"),
+    ("-s", "SMOOTHING"), ("--z-scale", "Z_SCALE"), ("--t_srs", "TARGET_CRS"),
+    ("--band", "BAND"), ("--oversample", "OVERSAMPLE"), ("--cutline", "MASK"),
+    ("-ot", "OUTPUT_TYPE"), ("-of", "OUTPUT"), ("--clip", "CLIP"), ("--preview", "PREVIEW"),
+]
+# Options of the tool that a QGIS user meets as something else.
+OPTION_WORDS = [
+    ("--crs", "a CRS for the layer (Layer Properties > Source)"),
+    ("--spot-heights", "a layer of lines only"),
+    ("--16bit", "a contour raster with empty cells"),
+    ("-a_nodata", "the parameter 'Output type'"),
+]
 
 
 class ContoursToDem(QgsProcessingAlgorithm):
@@ -43,7 +68,9 @@ class ContoursToDem(QgsProcessingAlgorithm):
     EXTENT = "EXTENT"
     EQUIDISTANCE = "EQUIDISTANCE"
     SMOOTHING = "SMOOTHING"
-    FLOAT = "FLOAT"
+    OUTPUT_TYPE = "OUTPUT_TYPE"
+    OVERSAMPLE = "OVERSAMPLE"
+    MASK = "MASK"
     CLIP = "CLIP"
     OUTPUT = "OUTPUT"
     PREVIEW = "PREVIEW"
@@ -63,7 +90,7 @@ class ContoursToDem(QgsProcessingAlgorithm):
     def shortHelpString(self):
         return (
             "Builds a DEM from contour lines with the surface of relief_forge and writes it "
-            "as a GeoTIFF in the contours' CRS.\n\n"
+            "in the contours' CRS, in the raster format of the output's extension.\n\n"
             "Contours: a line or polygon layer whose elevation is a field (or the Z of the "
             "vertices), as QGIS shows it (memory layers, filters and 'Selected features only' "
             "included), or a contour raster whose nodata pixels lie on no contour.\n"
@@ -71,7 +98,12 @@ class ContoursToDem(QgsProcessingAlgorithm):
             "extent limits it.\n"
             "Equidistance: the interval between contour lines; left empty, relief_forge_gis "
             "infers it.\n"
-            "Smoothing mesh: 1 for none, else 2 to 33.\n\n"
+            "Smoothing mesh: 1 for none, else 2 to 33.\n"
+            "Output type: Float32 keeps the surface's fractions; Int32 with oversampling 1 "
+            "is the interactive program's DEM, whole altitudes truncated toward 0.\n"
+            "Oversampling: the contours are burnt on cells that many times finer and the "
+            "surface averaged back; auto chooses from how close the contours lie.\n"
+            "Mask layer: cells whose centre lies outside its polygons are left empty.\n\n"
             "Runs relief_forge_gis build, whose location is set in Processing > Options > "
             "Providers > relief_forge.")
 
@@ -100,8 +132,14 @@ class ContoursToDem(QgsProcessingAlgorithm):
         self.addParameter(QgsProcessingParameterNumber(
             self.SMOOTHING, "Smoothing mesh (1: none)", QgsProcessingParameterNumber.Integer,
             defaultValue=1, minValue=1, maxValue=33))
-        self.addParameter(QgsProcessingParameterBoolean(
-            self.FLOAT, "Float32 output", defaultValue=False))
+        self.addParameter(QgsProcessingParameterEnum(
+            self.OUTPUT_TYPE, "Output type", TYPES, defaultValue=0))
+        self.addParameter(QgsProcessingParameterEnum(
+            self.OVERSAMPLE, "Oversampling (finer cells per output cell side)", OVERSAMPLING,
+            defaultValue=0))
+        self.addParameter(QgsProcessingParameterFeatureSource(
+            self.MASK, "Mask layer (cells outside its polygons left empty)",
+            [QgsProcessing.TypeVectorPolygon], optional=True))
         self.addParameter(QgsProcessingParameterBoolean(
             self.CLIP, "Clip to the contours' footprint", defaultValue=False))
         band = QgsProcessingParameterBand(
@@ -148,6 +186,10 @@ class ContoursToDem(QgsProcessingAlgorithm):
         if vector and self._given(parameters, self.CELL_SIZE) and self._given(
                 parameters, self.REFERENCE):
             return False, "Give either a cell size or a reference raster, not both"
+        output = self.parameterAsOutputLayer(parameters, self.OUTPUT, context)
+        if self.parameterAsBool(parameters, self.COG, context) and not re.search(
+                r"\.tiff?$", output or "", re.IGNORECASE):
+            return False, "A Cloud Optimized GeoTIFF needs a DEM file ending in .tif"
         return True, ""
 
     @staticmethod
@@ -160,6 +202,8 @@ class ContoursToDem(QgsProcessingAlgorithm):
         output = self.parameterAsOutputLayer(parameters, self.OUTPUT, context)
         preview = self.parameterAsFileOutput(parameters, self.PREVIEW, context)
         temporary = []
+        # Names the tool's messages use that the user knows otherwise.
+        self.known_as = {}
         try:
             if self._given(parameters, self.INPUT):
                 contours, crs, stages = self._vector_contours(parameters, context, feedback,
@@ -182,8 +226,14 @@ class ContoursToDem(QgsProcessingAlgorithm):
             args += ["--smoothing", str(mesh)]
             if mesh < 2:
                 stages = [s for s in stages if s[0] != "smoothing"]
-            if self.parameterAsBool(parameters, self.FLOAT, context):
-                args.append("--float")
+            args += ["-ot", TYPES[self.parameterAsEnum(parameters, self.OUTPUT_TYPE, context)]]
+            oversample = self.parameterAsEnum(parameters, self.OVERSAMPLE, context)
+            if oversample > 0:
+                args += ["--oversample", OVERSAMPLING[oversample]]
+            if self._given(parameters, self.MASK):
+                args += self._mask(parameters, context, feedback, temporary)
+            else:
+                stages = [s for s in stages if s[0] != "cutline"]
             if self.parameterAsBool(parameters, self.CLIP, context):
                 args.append("--clip")
             if self.parameterAsBool(parameters, self.COG, context):
@@ -195,7 +245,10 @@ class ContoursToDem(QgsProcessingAlgorithm):
                     args.append("--preview-contours")
             else:
                 stages = [s for s in stages if s[0] != "preview"]
-            tool.run(args, feedback, stages, [output, preview])
+            try:
+                tool.run(args, feedback, stages, [output, preview])
+            except QgsProcessingException as e:
+                raise QgsProcessingException(self._in_qgis_terms(str(e)))
         finally:
             for path in temporary:
                 tool.remove(path)
@@ -221,7 +274,46 @@ class ContoursToDem(QgsProcessingAlgorithm):
         gpkg = QgsProcessingUtils.generateTempFilename("contours.gpkg")
         temporary.append(gpkg)
         self._write_gpkg(source, field, gpkg, context, feedback)
+        self.known_as[gpkg] = self._layer_name(parameters, self.INPUT, context)
         return [gpkg] + attribute, source.sourceCrs(), stages
+
+    def _layer_name(self, parameters, name, context):
+        layer = self.parameterAsVectorLayer(parameters, name, context)
+        return layer.name() if layer is not None else \
+            self.parameterDefinition(name).description()
+
+    def _mask(self, parameters, context, feedback, temporary):
+        """The cutline arguments for the mask layer: its own file, or a
+        GeoPackage of the features QGIS shows."""
+        layer = self.parameterAsVectorLayer(parameters, self.MASK, context)
+        path = self._plain_file(layer, parameters.get(self.MASK))
+        if path is not None:
+            return ["--cutline", path[0]] + (["-cl", path[1]] if path[1] else [])
+        source = self.parameterAsSource(parameters, self.MASK, context)
+        if source is None:
+            raise QgsProcessingException(self.invalidSourceError(parameters, self.MASK))
+        gpkg = QgsProcessingUtils.generateTempFilename("mask.gpkg")
+        temporary.append(gpkg)
+        self._write_gpkg(source, "", gpkg, context, feedback, "mask")
+        self.known_as[gpkg] = self._layer_name(parameters, self.MASK, context)
+        return ["--cutline", gpkg]
+
+    def _in_qgis_terms(self, message):
+        """The tool's message with the plugin's temporary files named by their
+        layers and its options by the parameters of this dialog."""
+        for path, layer in self.known_as.items():
+            message = re.sub(r"the layer '[^']*' of " + re.escape(path),
+                             "the layer '{}'".format(layer), message)
+            message = re.sub(r"(the )?(cutline )?" + re.escape(path),
+                             "the layer '{}'".format(layer), message)
+        for option, name in OPTION_PARAMETERS:
+            described = "the parameter '{}'".format(
+                self.parameterDefinition(name).description())
+            message = re.sub(r"(?<![\w-])" + re.escape(option) + r"(?![\w-])", described,
+                             message)
+        for option, words in OPTION_WORDS:
+            message = re.sub(r"(?<![\w-])" + re.escape(option) + r"(?![\w-])", words, message)
+        return message
 
     @staticmethod
     def _plain_file(layer, value):
@@ -241,7 +333,7 @@ class ContoursToDem(QgsProcessingAlgorithm):
         return path, parts.get("layerName") or ""
 
     @staticmethod
-    def _write_gpkg(source, field, path, context, feedback):
+    def _write_gpkg(source, field, path, context, feedback, layer_name="contours"):
         """Writes the features of `source` (only the elevation field, when one
         is named) to the GeoPackage `path` in the source's CRS."""
         fields = QgsFields()
@@ -252,12 +344,12 @@ class ContoursToDem(QgsProcessingAlgorithm):
             fields.append(f)
         options = QgsVectorFileWriter.SaveVectorOptions()
         options.driverName = "GPKG"
-        options.layerName = "contours"
+        options.layerName = layer_name
         writer = QgsVectorFileWriter.create(path, fields, source.wkbType(), source.sourceCrs(),
                                             context.transformContext(), options)
         if writer.hasError() != QgsVectorFileWriter.NoError:
             raise QgsProcessingException(
-                "cannot write the contours to {}: {}".format(path, writer.errorMessage()))
+                "cannot copy the layer for relief_forge_gis: {}".format(writer.errorMessage()))
         names = fields.names()
         for feature in source.getFeatures():
             if feedback.isCanceled():

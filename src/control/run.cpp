@@ -87,7 +87,7 @@ int ask_equidistance()
 
 std::string mesh_size_refusal(const Program_state& s, int maille)
 {
-    const int largest = std::min({kMesh_max, s.nb_lig - 1, s.nb_col - 1});
+    const int largest = largest_mesh(s.nb_lig, s.nb_col);
     // 1 or less means no smoothing and is kept as typed.
     if (maille <= 1 || maille <= largest) return "";
     if (largest >= 2)

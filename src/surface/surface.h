@@ -6,6 +6,7 @@
 
 #include "base/program_state.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,6 +29,12 @@ inline constexpr int kNo_level_yet = 99999999;
 // The largest smoothing mesh: its binomial coefficients all fit 32 bits
 // (Comb is exact up to 33).
 inline constexpr int kMesh_max = 33;
+// The largest smoothing mesh a grid of nb_lig lines and nb_col columns
+// takes: its window must fit inside the grid. Below 2, no smoothing fits.
+inline int largest_mesh(int nb_lig, int nb_col)
+{
+    return std::min({kMesh_max, nb_lig - 1, nb_col - 1});
+}
 
 // One altitude to its Scaled altitude: v / equid * 512 in extended precision,
 // rounded to a 32-bit float, truncated toward zero. Needs equid > 0; a result

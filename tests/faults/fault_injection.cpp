@@ -602,7 +602,8 @@ void gis_faults(Tally& t)
         else if (r.err.find("relief_forge_gis") == std::string::npos)
             wrong = "no message on standard error";
         for (const std::string& f : list_dir(dir + "out"))
-            if (f.find(".tmp") != std::string::npos) wrong = "temporary file left";
+            if (f.find(".tmp") != std::string::npos || f.find(".rf-") != std::string::npos)
+                wrong = "temporary file left";
         if (read_file(out) != earlier) wrong = "earlier GeoTIFF changed";
         return wrong;
     };

@@ -190,6 +190,21 @@ inline Raster read_raster(const std::string& path)
     return r;
 }
 
+// The pixels of a raster's first band as doubles.
+inline std::vector<double> read_values(const std::string& path)
+{
+    std::vector<double> v;
+    GDALDataset* ds = GDALDataset::Open(path.c_str(), GDAL_OF_RASTER);
+    if (!ds) return v;
+    const int cols = ds->GetRasterXSize(), lines = ds->GetRasterYSize();
+    v.resize(static_cast<std::size_t>(cols) * static_cast<std::size_t>(lines));
+    if (ds->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, cols, lines, v.data(), cols, lines,
+                                       GDT_Float64, 0, 0, nullptr) != CE_None)
+        v.clear();
+    GDALClose(GDALDataset::ToHandle(ds));
+    return v;
+}
+
 // The pixels of a raw raster file: little-endian 32-bit signed or 16-bit
 // unsigned integers.
 inline std::vector<std::int32_t> raw_pixels(const std::string& bytes, int bytes_per_pixel)

@@ -44,13 +44,15 @@ class GisRun : public Gis {
         return raw_pixels(read_file(maps + image + "_m4.raw"), 4);
     }
 
+    // The build that gives the interactive program's DEM: whole altitudes
+    // on the output grid itself.
     Raster build(const std::vector<std::string>& import_args, int equid, int maille,
-                 const std::string& tif)
+                 const std::string& tif, const char* type = "Int32")
     {
         std::vector<std::string> args = {"build"};
         args.insert(args.end(), import_args.begin(), import_args.end());
         args.insert(args.end(), {"-e", std::to_string(equid), "-s", std::to_string(maille), "--out",
-                                 tif, "-q"});
+                                 tif, "-q", "-ot", type, "--oversample", "1"});
         const Program_run r = gis(args);
         EXPECT_EQ(r.status, 0) << r.err;
         return read_raster(tif);
@@ -221,7 +223,7 @@ TEST_F(GisRun, SixteenBitRasterRoundTripsAsUInt16)
     const Program_run exp = gis({"export", maps + "dem16_m2", "--to", at("exported.tif"), "-q"});
     ASSERT_EQ(exp.status, 0) << exp.err;
 
-    const Raster built = build({at("dem16.tif"), "--16bit"}, 10, 3, at("built.tif"));
+    const Raster built = build({at("dem16.tif"), "--16bit"}, 10, 3, at("built.tif"), "UInt16");
     const Raster exported = read_raster(at("exported.tif"));
     EXPECT_EQ(built.type, GDT_UInt16);
     EXPECT_EQ(exported.type, GDT_UInt16);
@@ -235,9 +237,9 @@ TEST_F(GisRun, SixteenBitRasterRoundTripsAsUInt16)
 TEST_F(GisRun, PreviewShowsTheRangeOfTheGeoTiff)
 {
     write_vector(at("summit.geojson"), summit());
-    const Program_run r =
-        gis({"build", at("summit.geojson"), "--cell", "10", "-e", "10", "-s", "3", "--out",
-             at("dem.tif"), "--preview", at("dem.png"), "--preview-contours", "-q"});
+    const Program_run r = gis({"build", at("summit.geojson"), "--cell", "10", "-e", "10", "-s", "3",
+                               "--out", at("dem.tif"), "--preview", at("dem.png"),
+                               "--preview-contours", "-q", "-ot", "Int32", "--oversample", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
     const Raster tif = read_raster(at("dem.tif"));
     const Raster png = read_raster(at("dem.png"));
@@ -404,8 +406,8 @@ TEST_F(GisRun, CogHasOverviewsAndTheGeoTiffsPixels)
     write_vector(at("summit.geojson"), summit());
     const std::vector<std::string> in = {at("summit.geojson"), "--cell", "0.5"};
     const Raster tif = build(in, 10, 1, at("dem.tif"));
-    const Program_run r = gis({"build", in[0], in[1], in[2], "-e", "10", "--format", "COG", "--out",
-                               at("dem_cog.tif"), "-q"});
+    const Program_run r = gis({"build", in[0], in[1], in[2], "-e", "10", "-of", "COG", "--out",
+                               at("dem_cog.tif"), "-q", "-ot", "Int32", "--oversample", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
     const Raster cog = read_raster(at("dem_cog.tif"));
     EXPECT_EQ(cog.lines, 556);
@@ -503,7 +505,7 @@ TEST_F(GisRefusal, EachFaultEndsWithStatus1AMessageAndNoFile)
         {"export_of_a_wrong_name", {"export", at("summit"), "--to", tif}, {"_m4"}},
         {"cell_of_1e-300",
          {"build", at("summit.geojson"), "--cell", "1e-300", "-e", "10", "--out", tif},
-         {"a grid of 2.78e+302 lines and 4e+302 columns", "can index", "larger --cell"}},
+         {"a grid of 2.78e+302 lines and 4e+302 columns", "can index", "larger cells"}},
         {"more_cells_than_an_int",
          {"build", at("summit.geojson"), "--cell", "0.005", "-e", "10", "--out", tif},
          {"55600 lines and 80000 columns", "4448000000 cells", "can index"}},
@@ -515,9 +517,36 @@ TEST_F(GisRefusal, EachFaultEndsWithStatus1AMessageAndNoFile)
          {"build", at("plain.tif"), "--tap", "-e", "10", "--out", tif},
          {"give --cell"}},
         {"unknown_format",
-         {"build", at("summit.geojson"), "--cell", "10", "-e", "10", "--format", "PNG", "--out",
+         {"build", at("summit.geojson"), "--cell", "10", "-e", "10", "--format", "NOPE", "--out",
           tif},
-         {"invalid format 'PNG'"}},
+         {"unknown raster format 'NOPE'"}},
+        {"extension_no_driver_writes",
+         {"build", at("summit.geojson"), "--cell", "10", "-e", "10", "--out", tif + ".xyz9"},
+         {"no GDAL driver writes .xyz9 files", "-of"}},
+        {"type_the_format_cannot_hold",
+         {"build", at("summit.geojson"), "--cell", "10", "-e", "10", "-of", "PNG", "--out", tif},
+         {"PNG cannot hold Float32"}},
+        {"values_beyond_the_type",
+         {"build", at("huge.geojson"), "--cell", "10", "-e", "100", "-ot", "Int16", "--out", tif},
+         {"values run from 110 to", "beyond what Int16 holds"}},
+        {"value_that_is_the_nodata",
+         {"build", at("summit.geojson"), "--cell", "10", "-e", "10", "-ot", "Int32", "-a_nodata",
+          "100", "--oversample", "1", "--out", tif},
+         {"holds the value 100, which is its nodata value", "-a_nodata"}},
+        {"nodata_the_type_cannot_hold",
+         {"build", at("summit.geojson"), "--cell", "10", "-ot", "Byte", "-a_nodata", "-1", "--out",
+          tif},
+         {"nodata value -1 does not fit Byte"}},
+        {"unknown_type",
+         {"build", at("summit.geojson"), "--cell", "10", "-ot", "Real", "--out", tif},
+         {"invalid output type 'Real'"}},
+        {"cutline_without_polygons",
+         {"build", at("summit.geojson"), "--cell", "10", "-e", "10", "--cutline",
+          at("summit.geojson"), "--out", tif},
+         {"cutline", "holds no polygon", "only lines"}},
+        {"oversampling_a_raster",
+         {"build", at("plain.tif"), "--oversample", "2", "-e", "10", "--out", tif},
+         {"--oversample applies to vector contours"}},
     };
     write_file(at("out.tif.txt"), "not a GIS file");
     for (const Case& c : cases) {
@@ -527,7 +556,8 @@ TEST_F(GisRefusal, EachFaultEndsWithStatus1AMessageAndNoFile)
         for (const char* part : c.message) EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
         EXPECT_FALSE(file_exists(tif));
         for (const std::string& f : list_dir(tmp.path))
-            EXPECT_EQ(f.find(".tmp"), std::string::npos) << "left behind: " << f;
+            EXPECT_TRUE(f.find(".tmp") == std::string::npos && f.find(".rf-") == std::string::npos)
+                << "left behind: " << f;
     }
 }
 
@@ -542,7 +572,7 @@ TEST_F(GisRefusal, GridBeyondTheMemoryIsRefusedBeforeAllocation)
         RF_GIS_BINARY,
         {"build", at("summit.geojson"), "--cell", "0.05", "-e", "10", "--out", at("dem.tif")}, o);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("5560 lines and 8000 columns (44480000 cells) needs about 1.1 GB"),
+    EXPECT_NE(r.err.find("5560 lines and 8000 columns (44480000 cells) needs about 1.6 GB"),
               std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("more than the 1.0 GB this machine has"), std::string::npos) << r.err;

@@ -19,21 +19,6 @@ std::vector<Contour> summit_with_levels(const std::vector<double>& levels)
     return c;
 }
 
-// The pixels of a raster's first band as doubles.
-std::vector<double> read_values(const std::string& path)
-{
-    std::vector<double> v;
-    GDALDataset* ds = GDALDataset::Open(path.c_str(), GDAL_OF_RASTER);
-    if (!ds) return v;
-    const int cols = ds->GetRasterXSize(), lines = ds->GetRasterYSize();
-    v.resize(static_cast<std::size_t>(cols) * static_cast<std::size_t>(lines));
-    if (ds->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, cols, lines, v.data(), cols, lines,
-                                       GDT_Float64, 0, 0, nullptr) != CE_None)
-        v.clear();
-    GDALClose(GDALDataset::ToHandle(ds));
-    return v;
-}
-
 double mean(const std::vector<double>& v)
 {
     return std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(v.size());
@@ -142,8 +127,8 @@ TEST_F(GisSources, FractionalAndNoisyLevelsAreBuiltScaledAndWrittenBackInTheirUn
         // A GeoPackage keeps every bit of the noise.
         write_vector(at("half.gpkg"), summit_with_levels(c.levels),
                      Vector_layer{"GPKG", "contours", "ELEV", OFTReal, kUtm31});
-        const Program_run r =
-            gis({"build", at("half.gpkg"), "--cell", "10", "--out", at("dem.tif")});
+        const Program_run r = gis({"build", at("half.gpkg"), "--cell", "10", "--oversample", "1",
+                                   "--out", at("dem.tif")});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.err.find("multiplied by 10"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("equidistance 2.5, the greatest common step"), std::string::npos);
@@ -151,26 +136,24 @@ TEST_F(GisSources, FractionalAndNoisyLevelsAreBuiltScaledAndWrittenBackInTheirUn
         EXPECT_EQ(tif.type, GDT_Float32);
         EXPECT_EQ(tif.metadata("RF_Z_SCALE"), "10");
         EXPECT_EQ(tif.metadata("RF_EQUIDISTANCE"), "2.5");
-        const std::vector<double> metres = read_values(at("dem.tif"));
-        ASSERT_EQ(metres.size(), decimetres.size());
-        for (std::size_t k = 0; k < metres.size(); ++k)
-            ASSERT_EQ(metres[k], static_cast<float>(decimetres[k] / 10.0)) << k;
+        // The surface without the truncation of the way back, which put the
+        // interactive program's whole DEM below it.
+        const std::vector<double> exact = read_values(at("dem.tif"));
+        std::vector<double> truncated(decimetres.begin(), decimetres.end());
+        for (double& v : truncated) v /= 10;
+        ASSERT_EQ(exact.size(), truncated.size());
+        for (std::size_t k = 0; k < exact.size(); ++k) {
+            ASSERT_GE(exact[k], truncated[k] - 1e-4) << k;
+            ASSERT_LT(exact[k], truncated[k] + 0.1 + 1e-4) << k;
+        }
+        EXPECT_GT(mean(exact), mean(truncated) + 0.01);
     }
 
-    // --float: the same surface without the truncation of the way back,
-    // which put the whole DEM below it.
+    // --float is -ot Float32, the default.
     const Program_run f = gis({"build", at("half.gpkg"), "--cell", "10", "-e", "2.5", "--float",
-                               "--out", at("exact.tif"), "-q"});
+                               "--oversample", "1", "--out", at("exact.tif"), "-q"});
     ASSERT_EQ(f.status, 0) << f.err;
-    const std::vector<double> exact = read_values(at("exact.tif"));
-    std::vector<double> truncated(decimetres.begin(), decimetres.end());
-    for (double& v : truncated) v /= 10;
-    ASSERT_EQ(exact.size(), truncated.size());
-    for (std::size_t k = 0; k < exact.size(); ++k) {
-        ASSERT_GE(exact[k], truncated[k] - 1e-4) << k;
-        ASSERT_LT(exact[k], truncated[k] + 0.1 + 1e-4) << k;
-    }
-    EXPECT_GT(mean(exact), mean(truncated) + 0.01);
+    EXPECT_EQ(read_values(at("exact.tif")), read_values(at("dem.tif")));
 }
 
 TEST_F(GisSources, EquidistanceInferredFromTheLevelsAndAGivenOneChecked)
@@ -256,7 +239,8 @@ TEST_F(GisSources, DrawingLabelsAreLeftOutAndCountedUnlessTakenAsSpotHeights)
 {
     write_dxf(at("plain.dxf"), summit(), {});
     write_dxf(at("labels.dxf"), summit(), {{500203, 4800153}, {500150, 4800100}});
-    const std::vector<std::string> grid = {"--cell", "10", "--crs", kUtm31, "-e", "10"};
+    const std::vector<std::string> grid = {"--cell", "10", "--crs",        kUtm31,
+                                           "-e",     "10", "--oversample", "1"};
     auto run = [&](const char* file, std::vector<std::string> more, const char* out) {
         std::vector<std::string> args = {"build", at(file), "--out", at(out)};
         args.insert(args.end(), grid.begin(), grid.end());
@@ -280,7 +264,7 @@ TEST_F(GisSources, DrawingLabelsAreLeftOutAndCountedUnlessTakenAsSpotHeights)
     // --where picks features: without the 90 m line the lowest level is 100.
     write_vector(at("summit.geojson"), summit());
     const Program_run w = gis({"build", at("summit.geojson"), "--cell", "10", "--where",
-                               "ELEV >= 100", "--out", at("where.tif"), "-q"});
+                               "ELEV >= 100", "--oversample", "1", "--out", at("where.tif"), "-q"});
     ASSERT_EQ(w.status, 0) << w.err;
     const Raster wt = read_raster(at("where.tif"));
     EXPECT_EQ(*std::min_element(wt.pixels.begin(), wt.pixels.end()), 100);

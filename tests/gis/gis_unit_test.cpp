@@ -85,11 +85,11 @@ TEST(GisCommandLine, BuildWithEveryOptionInBothSpellings)
     EXPECT_EQ(c.in.t_srs, "EPSG:32631");
     EXPECT_EQ(c.in.where, "ELEV > 0");
     EXPECT_TRUE(c.in.spot_heights);
-    EXPECT_TRUE(c.float_dem);
+    EXPECT_EQ(c.type, "Float32");
     EXPECT_EQ(c.maille, 5);
     EXPECT_EQ(c.in.cell, 12.5);
     EXPECT_EQ(c.in.attribute, "hauteur");
-    EXPECT_EQ(c.in.layer, "courbes");
+    EXPECT_EQ(c.in.layers, std::vector<std::string>{"courbes"});
     EXPECT_EQ(c.in.crs, "EPSG:2154");
     EXPECT_EQ(c.out, "dem.tif");
     EXPECT_EQ(c.preview.path, "dem.png");
@@ -111,6 +111,89 @@ TEST(GisCommandLine, OperandMayComeAfterTheOptionsAndDefaultsHold)
     EXPECT_EQ(e.command, Command::export_dem);
     EXPECT_EQ(e.dem, "maps/hills_m4");
     EXPECT_EQ(e.out, "dem.tif");
+}
+
+TEST(GisCommandLine, GdalSpellingsAreTheLongOptionsAndRepeatableOnesAddUp)
+{
+    const Cli c = parse({"build",
+                         "c.gpkg",
+                         "-of",
+                         "GPKG",
+                         "-co",
+                         "TILE_FORMAT=PNG",
+                         "-co",
+                         "ZOOM_LEVEL=2",
+                         "-ot",
+                         "Int16",
+                         "-a_nodata",
+                         "-32768",
+                         "-tr",
+                         "2.5",
+                         "5",
+                         "-te",
+                         "0",
+                         "0",
+                         "100",
+                         "50",
+                         "-tap",
+                         "-l",
+                         "a",
+                         "-l",
+                         "b",
+                         "-where",
+                         "Z > 0",
+                         "-t_srs",
+                         "EPSG:2154",
+                         "-a_srs",
+                         "EPSG:4326",
+                         "-cutline",
+                         "land.shp",
+                         "-cl",
+                         "coast",
+                         "-cwhere",
+                         "ISO = 'FR'",
+                         "--config",
+                         "GDAL_CACHEMAX",
+                         "512",
+                         "--oversample",
+                         "3",
+                         "-o",
+                         "d.gpkg"});
+    EXPECT_EQ(c.format, "GPKG");
+    EXPECT_EQ(c.creation_options, (std::vector<std::string>{"TILE_FORMAT=PNG", "ZOOM_LEVEL=2"}));
+    EXPECT_EQ(c.type, "Int16");
+    EXPECT_TRUE(c.has_nodata);
+    EXPECT_EQ(c.nodata, -32768);
+    EXPECT_EQ(c.in.cell, 2.5);
+    EXPECT_EQ(c.in.cell_y, 5);
+    EXPECT_TRUE(c.in.has_extent);
+    EXPECT_TRUE(c.in.tap);
+    EXPECT_EQ(c.in.layers, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(c.in.where, "Z > 0");
+    EXPECT_EQ(c.in.t_srs, "EPSG:2154");
+    EXPECT_EQ(c.in.crs, "EPSG:4326");
+    EXPECT_EQ(c.cutline.path, "land.shp");
+    EXPECT_EQ(c.cutline.layer, "coast");
+    EXPECT_EQ(c.cutline.where, "ISO = 'FR'");
+    ASSERT_EQ(c.config.size(), 1U);
+    EXPECT_EQ(c.config[0].second, "512");
+    EXPECT_EQ(c.in.oversample, 3);
+    EXPECT_EQ(c.in.contours, "c.gpkg");
+    // Auto by default; a GDAL spelling that is an option's argument stays a word.
+    const Cli d = parse({"build", "c.gpkg", "--cell", "5", "--where", "-of", "-o", "d.tif"});
+    EXPECT_EQ(d.in.oversample, 0);
+    EXPECT_EQ(d.in.where, "-of");
+    EXPECT_EQ(d.format, "");
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"build", "c.gpkg", "--cell", "5", "-o", "d.tif", "--oversample", "9"},
+             {"build", "c.gpkg", "--cell", "5", "-o", "d.tif", "--oversample", "0"},
+             {"build", "c.gpkg", "-o", "d.tif", "-tr", "5"},
+             {"build", "c.gpkg", "-o", "d.tif", "-tr", "5", "-1"},
+             {"build", "c.gpkg", "--cell", "5", "-o", "d.tif", "-co", "NOVALUE"},
+             {"build", "c.gpkg", "--cell", "5", "-o", "d.tif", "-cl", "coast"},
+             {"build", "c.gpkg", "--cell", "5", "-o", "d.tif", "-a_nodata", "none?"},
+         })
+        EXPECT_NE(usage_error(bad), "") << bad.back();
 }
 
 TEST(GisCommandLine, ExtentTakesFourNumbersAfterItOrInOneWord)

@@ -15,7 +15,9 @@ os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
 WS = Workspace(bundle=True)
 sys.path.insert(0, os.path.dirname(WS.plugin_dir))
 
-from qgis.core import (QgsApplication, QgsFeatureRequest, QgsProcessingContext,  # noqa: E402
+from osgeo import gdal  # noqa: E402
+from qgis.core import (QgsApplication, QgsFeature, QgsFeatureRequest,  # noqa: E402
+                       QgsGeometry, QgsProcessingContext, QgsRectangle,
                        QgsProcessingException, QgsProcessingFeatureSourceDefinition,
                        QgsProcessingFeedback,
                        QgsProcessingUtils, QgsProject, QgsRasterLayer, QgsSettings,
@@ -130,7 +132,9 @@ class InProcess(unittest.TestCase):
         gpkg = vector_file(WS.at("hills.gpkg"))
         for args in (["import", gpkg, "--cell", "25", "--out", maps + "/hills"],
                      ["build", gpkg, "--cell", "25", "-e", "10", "-s", "5", "--out",
-                      WS.at("built.tif")]):
+                      WS.at("built.tif")],
+                     ["build", gpkg, "--cell", "25", "-e", "10", "-s", "5", "-ot", "Int32",
+                      "--oversample", "1", "--out", WS.at("built_int32.tif")]):
             status, _, err = tool(args)
             self.assertEqual(status, 0, err)
         raster = QgsRasterLayer(maps + "/hills_c4.vrt", "contour raster")
@@ -148,7 +152,7 @@ class InProcess(unittest.TestCase):
                                                    "OUTPUT": WS.at("exported.tif"),
                                                    "PREVIEW": WS.at("exported.png")})
         self.assertTrue(ok, fb.errors)
-        assert_same_raster(self, WS.at("exported.tif"), WS.at("built.tif"))
+        assert_same_raster(self, WS.at("exported.tif"), WS.at("built_int32.tif"))
         self.assertTrue(os.path.getsize(WS.at("exported.png")) > 0)
 
     def test_tool_found_at_its_setting_else_beside_the_plugin_else_on_path(self):
@@ -197,6 +201,51 @@ class InProcess(unittest.TestCase):
                 ok, message = alg.checkParameterValues(params, context)
                 self.assertFalse(ok)
                 self.assertEqual(message, error)
+
+    def test_formats_mask_and_errors_in_qgis_terms(self):
+        """The output's extension picks the format; a memory layer of polygons
+        masks the DEM; an error names the layer and the parameter, never the
+        plugin's temporary file nor a command-line option."""
+        mask = QgsVectorLayer("Polygon?crs=" + self.memory.crs().authid(), "parish", "memory")
+        box = self.memory.extent()
+        half = QgsRectangle(box.xMinimum(), box.yMinimum(), box.center().x(), box.yMaximum())
+        feature = QgsFeature()
+        feature.setGeometry(QgsGeometry.fromRect(half))
+        mask.dataProvider().addFeatures([feature])
+        ok, _, fb = run("relief_forge:contourstodem", {
+            "INPUT": self.memory, "CELL_SIZE": 25, "EQUIDISTANCE": 10, "OUTPUT_TYPE": 3,
+            "OVERSAMPLE": 1, "MASK": mask, "OUTPUT": WS.at("masked.gpkg")})
+        self.assertTrue(ok, fb.errors)
+        ds = gdal.Open(WS.at("masked.gpkg"))
+        self.assertEqual(ds.GetDriver().ShortName, "GPKG")
+        band = ds.GetRasterBand(1)
+        self.assertEqual(band.DataType, gdal.GDT_Int16)
+        pixels = band.ReadAsArray()
+        cols = pixels.shape[1]
+        nodata = band.GetNoDataValue()
+        self.assertEqual(nodata, -32768)
+        self.assertTrue((pixels[:, :cols // 2 - 1] != nodata).all())
+        self.assertTrue((pixels[:, cols // 2 + 1:] == nodata).all())
+        ds = None
+
+        # A field the tool does not know for an elevation, and no Z.
+        renamed = QgsVectorLayer("LineString?crs=" + self.memory.crs().authid() +
+                                 "&field=hoehe:double", "Höhenlinien", "memory")
+        copies = []
+        for f in self.memory.getFeatures():
+            c = QgsFeature(renamed.fields())
+            c.setGeometry(f.geometry())
+            c.setAttributes([f["ELEV"]])
+            copies.append(c)
+        renamed.dataProvider().addFeatures(copies)
+        ok, _, fb = run("relief_forge:contourstodem", {
+            "INPUT": renamed, "CELL_SIZE": 25, "OUTPUT": WS.at("renamed.tif")})
+        self.assertFalse(ok)
+        error = fb.errors[-1]
+        self.assertIn("the layer 'Höhenlinien'", error)
+        self.assertIn("the parameter 'Elevation field", error)
+        for word in (".gpkg", "--attribute", "--"):
+            self.assertNotIn(word, error)
 
     def test_cancel_stops_the_tool_and_leaves_nothing(self):
         os.makedirs(WS.at("canceled"))

@@ -44,7 +44,7 @@ class QgisProcess(unittest.TestCase):
         # Float32, clipped, on an aligned extent given in QGIS's order, with the
         # equidistance left to the tool.
         newer = {"INPUT": self.gpkg, "CELL_SIZE": 25, "EXTENT": "849000,861000,6542000,6551000",
-                 "TAP": "true", "FLOAT": "true", "CLIP": "true", "SMOOTHING": 3,
+                 "TAP": "true", "CLIP": "true", "SMOOTHING": 3,
                  "OUTPUT": ws.at("plugin/newer.tif")}
         too_coarse = dict(grid, CELL_SIZE=2500, SMOOTHING=5, OUTPUT=ws.at("coarse.tif"))
         cases = {
