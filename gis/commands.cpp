@@ -1,6 +1,7 @@
 // The road of each command: one call per stage, in order.
 #include "gis/gis.h"
 #include "gis/grid/grid.h"
+#include "gis/outputs/commit.h"
 #include "gis/outputs/dem_files.h"
 #include "gis/outputs/geotiff.h"
 #include "gis/outputs/output_folders.h"
@@ -118,8 +119,8 @@ void run_import(const Cli& cli)
     Program_state s;
     Grids grids{s};
     Georef geo;
-    refuse_output_on_input(cli);
-    prepare_output_folders({cli.out});
+    Staged_outputs outputs;
+    prepare_output_folders(refuse_output_on_input(cli));
     Import_options in = cli.in;
     // The contour grid, GDAL's raster it is burnt on, and a 16-bit copy.
     in.bytes_per_cell = 10;
@@ -127,6 +128,7 @@ void run_import(const Cli& cli)
     import_contours(in, s, geo, info);
     say_source(cli, info, false);
     write_contour_files(s, geo, cli.out);
+    outputs.commit();
     summary(cli, "wrote", cli.out + (s.itype == 0 ? "_c2" : "_c4") + ".{raw,txt,vrt}", s, geo);
 }
 
@@ -135,8 +137,8 @@ void run_build(const Cli& cli)
     Program_state s;
     Grids grids{s};
     Georef geo;
-    refuse_output_on_input(cli);
-    prepare_output_folders({cli.out, cli.preview.path});
+    Staged_outputs outputs;
+    prepare_output_folders(refuse_output_on_input(cli));
     Import_options in = cli.in;
     // The run's three grids with their frontier rings, measured at 24 bytes
     // a cell, the Float32 values, the drawn copy of a COG, the footprint and
@@ -191,6 +193,7 @@ void run_build(const Cli& cli)
     if (cli.float_dem) metadata.emplace_back("RF_VALUES", "scaled surface x equidistance / 512");
     write_geotiff(s, geo, cli.out, metadata, values.empty() ? nullptr : &values, cli.format);
     preview(cli, s, geo, flags, info.z_factor);
+    outputs.commit();
     summary(cli, "wrote", cli.out, s, geo);
 }
 
@@ -199,8 +202,8 @@ void run_export(const Cli& cli)
     Program_state s;
     Grids grids{s};
     Georef geo;
-    refuse_output_on_input(cli);
-    prepare_output_folders({cli.out, cli.preview.path});
+    Staged_outputs outputs;
+    prepare_output_folders(refuse_output_on_input(cli));
     const Dem_header h = read_interactive_dem(cli.dem, s);
     const std::string sidecar =
         find_sidecar(s.nomim1, std::filesystem::path(cli.dem).parent_path().string());
@@ -212,5 +215,6 @@ void run_export(const Cli& cli)
                    {"RF_PIXEL_SIZE", cell_size_text(geo.gt)}},
                   nullptr, cli.format);
     preview(cli, s, geo, flags);
+    outputs.commit();
     summary(cli, "wrote", cli.out, s, geo);
 }
