@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -163,7 +164,12 @@ void commit_outputs(const std::vector<Output_pair>& pairs)
     for (std::size_t k = 0; k < pairs.size() && !err; ++k) {
         backups[k] = pairs[k].final_path + "." + std::to_string(getpid()) + ".old.tmp";
         unlink(backups[k].c_str());
-        if (std::rename(pairs[k].final_path.c_str(), backups[k].c_str()) == 0)
+        // A folder put in an output's place since the check is not moved.
+        struct stat st {};
+        if (lstat(pairs[k].final_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            err = EISDIR;
+            failed = pairs[k].final_path;
+        } else if (std::rename(pairs[k].final_path.c_str(), backups[k].c_str()) == 0)
             kept[k] = true;
         else if (errno != ENOENT) {
             err = errno;

@@ -120,30 +120,31 @@ std::vector<std::string> refuse_output_on_input(const Cli& cli)
     }
     if (!cli.preview.path.empty()) outputs.push_back({cli.preview.path, "--preview"});
 
-    std::vector<std::vector<std::string>> in_files;
-    for (const Named_file& in : inputs) in_files.push_back(dataset_files(in.path));
+    // The names themselves first, then what lies behind them: a file GDAL
+    // reads with an input, a folder that is an input.
     for (std::size_t k = 0; k < outputs.size(); ++k) {
-        for (std::size_t i = 0; i < inputs.size(); ++i) {
-            const Named_file& in = inputs[i];
+        for (const Named_file& in : inputs)
             if (same_dataset_file(outputs[k].path, in.path))
                 gis_fail("the output %s (%s) is %s: it would be overwritten; choose another "
                          "name",
                          outputs[k].path.c_str(), outputs[k].role.c_str(), in.role.c_str());
-            if (inside(outputs[k].path, local_file(in.path)))
-                gis_fail("the output %s (%s) lies inside %s %s: choose a name outside it",
-                         outputs[k].path.c_str(), outputs[k].role.c_str(), in.role.c_str(),
-                         in.path.c_str());
-            for (const std::string& part : in_files[i])
-                if (same_local_file(local_file(outputs[k].path), part))
-                    gis_fail("the output %s (%s) is %s, a file of %s: it would be "
-                             "overwritten; choose another name",
-                             outputs[k].path.c_str(), outputs[k].role.c_str(), part.c_str(),
-                             in.role.c_str());
-        }
         for (std::size_t m = 0; m < k; ++m)
             if (same_dataset_file(outputs[k].path, outputs[m].path))
                 gis_fail("%s and %s name the same file %s: choose two names",
                          outputs[m].role.c_str(), outputs[k].role.c_str(), outputs[k].path.c_str());
+    }
+    for (const Named_file& in : inputs) {
+        const std::vector<std::string> parts = dataset_files(in.path);
+        for (const Named_file& out : outputs) {
+            if (inside(out.path, local_file(in.path)))
+                gis_fail("the output %s (%s) lies inside %s %s: choose a name outside it",
+                         out.path.c_str(), out.role.c_str(), in.role.c_str(), in.path.c_str());
+            for (const std::string& part : parts)
+                if (same_local_file(local_file(out.path), part))
+                    gis_fail("the output %s (%s) is %s, a file of %s: it would be "
+                             "overwritten; choose another name",
+                             out.path.c_str(), out.role.c_str(), part.c_str(), in.role.c_str());
+        }
     }
     std::vector<std::string> names;
     for (const Named_file& out : outputs) names.push_back(out.path);
