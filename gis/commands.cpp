@@ -5,6 +5,7 @@
 #include "gis/outputs/dem_files.h"
 #include "gis/outputs/geotiff.h"
 #include "gis/outputs/output_folders.h"
+#include "gis/outputs/output_memory.h"
 #include "gis/outputs/preview.h"
 #include "gis/sources/sources.h"
 
@@ -141,9 +142,9 @@ void run_build(const Cli& cli)
     prepare_output_folders(refuse_output_on_input(cli));
     Import_options in = cli.in;
     // The run's three grids with their frontier rings, measured at 24 bytes
-    // a cell, the Float32 values, the drawn copy of a COG, the footprint and
-    // the preview's flags.
-    in.bytes_per_cell = 24 + (cli.float_dem ? 4 : 0) + (cli.format == "COG" ? 4 : 0) +
+    // a cell, the Float32 values, the drawn copy of a COG with its overviews,
+    // the footprint and the preview's flags.
+    in.bytes_per_cell = 24 + (cli.float_dem ? 4 : 0) + (cli.format == "COG" ? 6 : 0) +
                         (cli.clip ? 1 : 0) + (cli.preview.contours ? 1 : 0);
     Source_info info;
     import_contours(in, s, geo, info);
@@ -191,6 +192,8 @@ void run_build(const Cli& cli)
         {"RF_PIXEL_SIZE", cell_size_text(geo.gt)}};
     source_metadata(info, metadata);
     if (cli.float_dem) metadata.emplace_back("RF_VALUES", "scaled surface x equidistance / 512");
+    check_output_memory(cli.out, s.nb_lig, s.nb_col, cli.format == "COG",
+                        !cli.preview.path.empty());
     write_geotiff(s, geo, cli.out, metadata, values.empty() ? nullptr : &values, cli.format);
     preview(cli, s, geo, flags, info.z_factor);
     outputs.commit();
@@ -209,6 +212,8 @@ void run_export(const Cli& cli)
         find_sidecar(s.nomim1, std::filesystem::path(cli.dem).parent_path().string());
     std::vector<std::uint8_t> flags;
     read_sidecar(sidecar, s, geo, cli.preview.contours ? &flags : nullptr);
+    check_output_memory(cli.out, s.nb_lig, s.nb_col, cli.format == "COG",
+                        !cli.preview.path.empty());
     write_geotiff(s, geo, cli.out,
                   {{"RF_CONTOURS", h.input_path},
                    {"RF_SMOOTHING_MESH", std::to_string(h.maille)},

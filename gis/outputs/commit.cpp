@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -265,4 +266,18 @@ void Staged_file::publish()
     for (std::size_t k = 0; k < companions.size(); ++k)
         g_pending.push_back({{companions[k].first, companions[k].second}, companion_slots[k]});
     published = true;
+}
+
+void end_at_gdal_fatal(bool out_of_memory, const char* message)
+{
+    host_hold_interrupts();
+    for (int k = 0; k < kSlots; ++k)
+        if (g_live[k]) remove_with_gdal_temporaries(g_temp[k]);
+    const char* outcome = g_stage == Stage::committed ? "" : "; no file was written";
+    if (out_of_memory)
+        std::fprintf(stderr, "relief_forge_gis: not enough memory to go on (GDAL: %s)%s\n", message,
+                     outcome);
+    else
+        std::fprintf(stderr, "relief_forge_gis: GDAL failed: %s%s\n", message, outcome);
+    _exit(1);
 }

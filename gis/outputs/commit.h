@@ -67,3 +67,9 @@ void outputs_checked();
 // the ones ignored at start): it removes the tracked temporaries, says what
 // was written, and ends the command with exit status 1.
 void install_interrupt_cleanup();
+
+// Ends the command when GDAL meets a fatal error (its allocations failing
+// in code that cannot report it): removes the tracked temporaries and the
+// files pending commit, says so, the memory message when memory ran out,
+// and exits with status 1. Called from GDAL's error handler.
+[[noreturn]] void end_at_gdal_fatal(bool out_of_memory, const char* message);
