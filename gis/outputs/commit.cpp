@@ -147,6 +147,17 @@ void untrack_temporary(int slot, bool remove_files)
 void commit_outputs(const std::vector<Output_pair>& pairs)
 {
     if (pairs.empty()) return;
+    // The new files reach the disk before they take the earlier ones' place.
+    for (const Output_pair& p : pairs) {
+        const int fd = open(p.temp_path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || fsync(fd) != 0) {
+            const int err = errno;
+            if (fd >= 0) close(fd);
+            gis_fail("cannot write %s: %s; no file was written", p.final_path.c_str(),
+                     std::strerror(err));
+        }
+        close(fd);
+    }
     std::vector<std::string> finals;
     for (const Output_pair& p : pairs) finals.push_back(p.final_path);
     Folder_locks locks;

@@ -249,13 +249,15 @@ TEST(GisCommit, CommitPutsAllInOrPutsEveryEarlierFileBack)
 
     // A rename that fails before any new file is in (c.txt became a folder
     // after the check) and one that fails after a.tif and b.png are in (the
-    // temporary of c.txt is gone).
+    // temporary of c.txt lies on another file system).
+    Temp_dir elsewhere("/dev/shm");
     for (bool folder : {true, false}) {
-        SCOPED_TRACE(folder ? "c.txt is a folder" : "the temporary of c.txt is missing");
+        SCOPED_TRACE(folder ? "c.txt is a folder" : "c.txt's temporary on another file system");
         if (folder) fs::create_directories(c + "/inside");
+        const std::string c_temp = folder ? temporary_name(c) : elsewhere.path + "/c.tmp";
+        write_file(c_temp, "new c");
         const std::vector<Output_pair> pairs = {stage(a, "newer a"), stage(b, "newer b"),
-                                                folder ? stage(c, "new c")
-                                                       : Output_pair{c + ".gone", c}};
+                                                Output_pair{c_temp, c}};
         try {
             commit_outputs(pairs);
             ADD_FAILURE() << "the commit did not fail";
@@ -267,12 +269,12 @@ TEST(GisCommit, CommitPutsAllInOrPutsEveryEarlierFileBack)
         EXPECT_EQ(read_file(a), "new a");
         EXPECT_EQ(read_file(b), "new b");
         EXPECT_EQ(fs::is_directory(c), folder);
-        for (std::size_t k = 0; k < 2; ++k) {
-            EXPECT_TRUE(file_exists(pairs[k].temp_path)) << pairs[k].temp_path;
-            fs::remove(pairs[k].temp_path);
+        EXPECT_EQ(file_exists(c), folder);
+        for (const Output_pair& p : pairs) {
+            EXPECT_TRUE(file_exists(p.temp_path)) << p.temp_path;
+            fs::remove(p.temp_path);
         }
         fs::remove_all(c);
-        fs::remove(temporary_name(c));
         EXPECT_EQ(list_dir(d.path), (std::vector<std::string>{"a.tif", "b.png"}));
     }
 }
