@@ -25,6 +25,13 @@ namespace {
 const std::string kSample =
     std::string(RF_SOURCE_DIR) + "/data/sample_vector/hills_contours.geojson";
 const std::string kEarlier_dem = "earlier DEM";
+// Cells fine enough for each stage to take a while; the sanitizers slow
+// every stage down, so coarser ones do there.
+#if defined(__SANITIZE_ADDRESS__)
+const std::string kFine = "8", kFiner = "8";
+#else
+const std::string kFine = "4", kFiner = "3";
+#endif
 const std::string kEarlier_preview = "earlier preview";
 
 struct Tally {
@@ -167,7 +174,7 @@ void every_signal(Tally& t)
         Run_options opt;
         opt.signal_after = "dilation: pass";
         opt.signal_to_send = sig;
-        const Program_run r = run_program(RF_GIS_BINARY, build_args(o, "4", false), opt);
+        const Program_run r = run_program(RF_GIS_BINARY, build_args(o, kFine, false), opt);
         t.record("gis: " + signal_name(sig) + " during the dilation", stopped_cleanly(o, r, sig));
     }
 }
@@ -196,10 +203,10 @@ void each_stage(Tally& t)
                 Run_options opt;
                 opt.signal_after = s.text;
                 opt.signal_to_send = sig;
-                r = run_program(RF_GIS_BINARY, build_args(o, "3", s.cog), opt);
+                r = run_program(RF_GIS_BINARY, build_args(o, kFiner, s.cog), opt);
             } else {
                 bool seen = false;
-                r = signal_when_file(build_args(o, "3", s.cog), o.d.path, s.file, sig, seen);
+                r = signal_when_file(build_args(o, kFiner, s.cog), o.d.path, s.file, sig, seen);
                 if (!seen) wrong = "never reached the stage";
             }
             if (wrong.empty()) wrong = stopped_or_whole(o, r, sig);
