@@ -125,9 +125,11 @@ std::vector<std::string> refuse_output_on_input(const Cli& cli)
     for (std::size_t k = 0; k < outputs.size(); ++k) {
         for (const Named_file& in : inputs)
             if (same_dataset_file(outputs[k].path, in.path))
-                gis_fail("the output %s (%s) is %s: it would be overwritten; choose another "
+                gis_fail("the output %s (%s) is %s%s: it would be overwritten; choose another "
                          "name",
-                         outputs[k].path.c_str(), outputs[k].role.c_str(), in.role.c_str());
+                         outputs[k].path.c_str(), outputs[k].role.c_str(),
+                         local_file(in.path) == in.path ? "" : "the archive that holds ",
+                         in.role.c_str());
         for (std::size_t m = 0; m < k; ++m)
             if (same_dataset_file(outputs[k].path, outputs[m].path))
                 gis_fail("%s and %s name the same file %s: choose two names",
