@@ -1,9 +1,11 @@
 // The road of each command: one call per stage, in order.
 #include "gis/gis.h"
 #include "gis/grid/grid.h"
+#include "gis/outputs/commit.h"
 #include "gis/outputs/dem_files.h"
 #include "gis/outputs/geotiff.h"
 #include "gis/outputs/output_folders.h"
+#include "gis/outputs/output_memory.h"
 #include "gis/outputs/preview.h"
 #include "gis/sources/sources.h"
 #include "nrutil.h"
@@ -270,7 +272,9 @@ Build_grid import_for_build(const Cli& cli, const Dem_output& out, Program_state
 {
     Import_options in = cli.in;
     in.bytes_per_cell = 24 + (cli.preview.contours ? 1 : 0) + (cli.clip ? 1 : 0);
+    // A COG is drawn whole in memory before its copy, overviews included.
     in.out_bytes_per_cell = 8 + GDALGetDataTypeSizeBytes(out.type) +
+                            (out.driver == "COG" ? GDALGetDataTypeSizeBytes(out.type) * 3 / 2 : 0) +
                             (cli.preview.path.empty() ? 0 : 4) + (cli.cutline.path.empty() ? 0 : 1);
     // The smoothing's mesh counts cells of the output grid: no finer one.
     const bool smoothed = cli.maille > 1 && in.oversample == 0;
@@ -406,15 +410,13 @@ void write_build(const Cli& cli, Program_state& s, const Build_grid& g, const De
                           : "scaled surface x equidistance / 512, rounded"}};
     source_metadata(g.info, metadata);
     if (!cli.cutline.path.empty()) metadata.emplace_back("RF_CUTLINE", cli.cutline.path);
+    check_output_memory(cli.out, g.lines, g.cols, dem.driver == "COG", !cli.preview.path.empty());
     write_dem(values, g.lines, g.cols, g.geo, dem, metadata, in_place ? s.itab1 : nullptr);
     if (in_place)
         preview(cli, s, g.geo, m.contours);
     else
         preview_values(cli, values, g.lines, g.cols, g.geo, m.contours,
                        dem.has_nodata ? dem.nodata : HUGE_VAL);
-    if (!cli.quiet)
-        std::printf("wrote %s: %d lines, %d columns of %g x %g%s\n", cli.out.c_str(), g.lines,
-                    g.cols, g.geo.gt[1], -g.geo.gt[5], g.geo.wkt.empty() ? ", no CRS" : "");
 }
 
 } // namespace
@@ -424,8 +426,8 @@ void run_import(const Cli& cli)
     Program_state s;
     Grids grids{s};
     Georef geo;
-    refuse_output_on_input(cli);
-    prepare_output_folders({cli.out});
+    Staged_outputs outputs;
+    prepare_output_folders(refuse_output_on_input(cli));
     Import_options in = cli.in;
     // The contour grid, GDAL's raster it is burnt on, and a 16-bit copy.
     in.bytes_per_cell = 10;
@@ -434,6 +436,7 @@ void run_import(const Cli& cli)
     import_contours(in, s, geo, info);
     say_source(cli, info, false);
     write_contour_files(s, geo, cli.out);
+    outputs.commit();
     summary(cli, "wrote", cli.out + (s.itype == 0 ? "_c2" : "_c4") + ".{raw,txt,vrt}", s, geo);
 }
 
@@ -441,9 +444,9 @@ void run_build(const Cli& cli)
 {
     Program_state s;
     Grids grids{s};
-    refuse_output_on_input(cli);
+    Staged_outputs outputs;
+    prepare_output_folders(refuse_output_on_input(cli));
     const Dem_output out = output_of(cli, "build");
-    prepare_output_folders({cli.out, cli.preview.path});
     const Build_grid g = import_for_build(cli, out, s);
     const int equid = build_equidistance(cli, g.info);
     const Masks masks = read_masks(cli, s, g);
@@ -451,6 +454,10 @@ void run_build(const Cli& cli)
     std::vector<double> surface = averaged_surface(cli, s, g, equid, in_place);
     apply_masks(cli, masks, s, surface);
     write_build(cli, s, g, out, masks, std::move(surface), equid);
+    outputs.commit();
+    if (!cli.quiet)
+        std::printf("wrote %s: %d lines, %d columns of %g x %g%s\n", cli.out.c_str(), g.lines,
+                    g.cols, g.geo.gt[1], -g.geo.gt[5], g.geo.wkt.empty() ? ", no CRS" : "");
 }
 
 void run_export(const Cli& cli)
@@ -458,12 +465,12 @@ void run_export(const Cli& cli)
     Program_state s;
     Grids grids{s};
     Georef geo;
-    refuse_output_on_input(cli);
+    Staged_outputs outputs;
+    prepare_output_folders(refuse_output_on_input(cli));
     Dem_output out;
     out.path = cli.out;
     out.driver = output_driver(cli.out, cli.format, "export");
     out.creation_options = cli.creation_options;
-    prepare_output_folders({cli.out, cli.preview.path});
     const Dem_header h = read_interactive_dem(cli.dem, s);
     const std::string sidecar =
         find_sidecar(s.nomim1, std::filesystem::path(cli.dem).parent_path().string());
@@ -481,10 +488,13 @@ void run_export(const Cli& cli)
             values[k] = s.itype == 0
                             ? static_cast<double>(static_cast<unsigned>(s.itab1[i][j]) & 0xFFFFu)
                             : s.itab1[i][j];
+    check_output_memory(cli.out, s.nb_lig, s.nb_col, out.driver == "COG",
+                        !cli.preview.path.empty());
     write_dem(values, s.nb_lig, s.nb_col, geo, out,
               {{"RF_CONTOURS", h.input_path},
                {"RF_SMOOTHING_MESH", std::to_string(h.maille)},
                {"RF_PIXEL_SIZE", cell_size_text(geo.gt)}});
     preview(cli, s, geo, flags);
+    outputs.commit();
     summary(cli, "wrote", cli.out, s, geo);
 }

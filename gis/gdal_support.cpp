@@ -1,5 +1,6 @@
 // GDAL set-up, its error messages and the CRS helpers.
 #include "gis/gis.h"
+#include "gis/outputs/commit.h"
 
 #include <cpl_error.h>
 #include <cstdarg>
@@ -11,8 +12,10 @@ namespace {
 
 // Warnings are shown as they come; errors are kept, and this tool reports
 // them in its own message with the object they concern.
-void CPL_STDCALL on_gdal_message(CPLErr level, CPLErrorNum, const char* message)
+void CPL_STDCALL on_gdal_message(CPLErr level, CPLErrorNum number, const char* message)
 {
+    // GDAL aborts after a fatal error: the command ends here instead, clean.
+    if (level == CE_Fatal) end_at_gdal_fatal(number == CPLE_OutOfMemory, message);
     if (level == CE_Warning) std::fprintf(stderr, "relief_forge_gis: GDAL warning: %s\n", message);
 }
 

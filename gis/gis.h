@@ -45,26 +45,30 @@ struct Georef {
     std::string wkt;
 };
 
-// A file written under a temporary name beside its final one: publish()
-// renames it over the final name once complete; a file never published is
-// removed, so that a failed command leaves no half-written file behind. An
-// interrupted command removes it too (see install_interrupt_cleanup).
+// A file written under a temporary name beside its final one. publish()
+// says it is complete: it joins, with its companions, the outputs the
+// command commits together (Staged_outputs, gis/outputs/commit.h). A file
+// never published is removed, so that a failed command leaves no
+// half-written file behind; a signal removes it too, with GDAL's own
+// temporaries beside it (see install_interrupt_cleanup).
 struct Staged_file {
     std::string final_path;
     std::string temp_path;
     bool published = false;
     int slot = -1; // its entry in the table the signal handler reads
-    // `temp` names the temporary file; by default PATH.PID.tmp.
+    // Files written beside it under temporary names (a driver's sidecars):
+    // (temporary, final) and their slots.
+    std::vector<std::pair<std::string, std::string>> companions;
+    std::vector<int> companion_slots;
+    // `temp` names the temporary file; by default temporary_name(path).
     explicit Staged_file(std::string path, std::string temp = "");
     ~Staged_file();
     Staged_file(const Staged_file&) = delete;
     Staged_file& operator=(const Staged_file&) = delete;
+    // Tracks a file written beside this one at once; it is committed with it.
+    void add_companion(const std::string& temp, const std::string& final_name);
     void publish();
 };
-
-// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of every
-// Staged_file not yet published and end the command with exit status 1.
-void install_interrupt_cleanup();
 
 // ---- Command lines --------------------------------------------------------
 

@@ -1,6 +1,7 @@
 // relief_forge_gis: GIS contours in, a georeferenced DEM out, with the
 // surface of the interactive program.
 #include "gis/gis.h"
+#include "gis/outputs/commit.h"
 
 #include <cpl_conv.h>
 #include <cstdio>
@@ -45,10 +46,10 @@ int main(int argc, char** argv)
                      cmd.c_str(), e.what(), cmd.c_str());
     } catch (const Gis_error& e) {
         progress_abort();
-        std::fprintf(stderr, "relief_forge_gis: %s\n", e.what());
+        std::fprintf(stderr, "relief_forge_gis: %s%s\n", e.what(), failure_outcome());
     } catch (const std::bad_alloc&) {
         progress_abort();
-        std::fprintf(stderr, "relief_forge_gis: not enough memory to go on\n");
+        std::fprintf(stderr, "relief_forge_gis: not enough memory to go on%s\n", failure_outcome());
     }
     GDALDestroyDriverManager();
     return status;

@@ -7,6 +7,8 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <iterator>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -31,24 +33,58 @@ double snap_down(double v, double cell)
 
 double snap_up(double v, double cell) { return -snap_down(-v, cell); }
 
-// A count of lines, columns or cells, in full while it stays readable.
-std::string count_text(double n)
+// "2.8 x 10^302": a number too long to read in full, as a power of ten.
+std::string power_of_ten_text(double v)
 {
-    char text[40];
-    std::snprintf(text, sizeof text, n < 1e15 ? "%.0f" : "%.3g", n);
+    if (!std::isfinite(v)) return "more than 10^308";
+    const int exponent = static_cast<int>(std::floor(std::log10(v)));
+    const double mantissa = v / std::pow(10.0, exponent);
+    char text[48];
+    std::snprintf(text, sizeof text, "%.3g x 10^%d", mantissa, exponent);
     return text;
 }
 
+// A count of lines, columns or cells, in full while it stays readable.
+std::string count_text(double n)
+{
+    if (!(n < 1e15)) return power_of_ten_text(n);
+    char text[24];
+    std::snprintf(text, sizeof text, "%.0f", n);
+    return text;
+}
+
+} // namespace
+
 std::string bytes_text(double bytes)
 {
+    // Whole units up to the exabyte; beyond any machine, a power of ten.
+    static const char* const units[] = {"kB", "MB", "GB", "TB", "PB", "EB"};
+    if (!(bytes < 1e21)) return power_of_ten_text(bytes) + " bytes";
     char text[32];
-    if (bytes >= 1e9)
-        std::snprintf(text, sizeof text, "%.1f GB", bytes / 1e9);
-    else if (bytes >= 1e6)
-        std::snprintf(text, sizeof text, "%.0f MB", std::ceil(bytes / 1e6));
+    double scaled = bytes / 1e3;
+    std::size_t unit = 0;
+    while (scaled >= 1e3 && unit + 1 < std::size(units)) {
+        scaled /= 1e3;
+        ++unit;
+    }
+    if (unit >= 2)
+        std::snprintf(text, sizeof text, "%.1f %s", scaled, units[unit]);
     else
-        std::snprintf(text, sizeof text, "%.0f kB", std::ceil(bytes / 1e3));
+        std::snprintf(text, sizeof text, "%.0f %s", std::ceil(scaled), units[unit]);
     return text;
+}
+
+namespace {
+
+// Bytes of address space the process maps now; 0 when unknown.
+double address_space_used()
+{
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    if (!f) return 0;
+    unsigned long pages = 0;
+    const bool read = std::fscanf(f, "%lu", &pages) == 1;
+    std::fclose(f);
+    return read ? static_cast<double>(pages) * static_cast<double>(sysconf(_SC_PAGE_SIZE)) : 0;
 }
 
 } // namespace
@@ -61,7 +97,9 @@ double machine_memory()
         pages > 0 && page > 0 ? static_cast<double>(pages) * static_cast<double>(page) : 0;
     rlimit limit{};
     if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-        const double as = static_cast<double>(limit.rlim_cur);
+        // What the limit leaves once the libraries and what is already held
+        // are mapped.
+        const double as = std::max(0.0, static_cast<double>(limit.rlim_cur) - address_space_used());
         bytes = bytes > 0 ? std::min(bytes, as) : as;
     }
     return bytes;

@@ -9,8 +9,11 @@
 #include <vector>
 
 // Bytes of memory this machine gives a process: its physical memory, or
-// the address-space limit when lower; 0 when unknown.
+// what the address-space limit leaves of it when lower; 0 when unknown.
 double machine_memory();
+// A size in bytes with its unit, "12 kB" to "3.5 EB", and beyond as a
+// power of ten ("1.9 x 10^33 bytes").
+std::string bytes_text(double bytes);
 
 // The shortest text that reads back as `v` ("12.5", "0.000833333333333").
 std::string exact_number(double v);

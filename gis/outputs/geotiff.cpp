@@ -7,7 +7,6 @@
 #include <cpl_string.h>
 #include <filesystem>
 #include <gdal_priv.h>
-#include <memory>
 #include <strings.h>
 #include <unistd.h>
 
@@ -140,20 +139,15 @@ void fill_dataset(const std::vector<double>& values, const int* const* ints, int
     }
 }
 
-// Renames each written file over its final name: the temporary stem of the
-// main file replaced by the final one, so that dem.rf-PID.prj becomes
-// dem.prj. Every file is staged first, so that a failure removes them all.
-void publish_files(const std::vector<std::string>& files, const std::string& temp_stem,
-                   const std::string& final_stem, const std::string& path)
+// The final name of a file the driver wrote for the temporary `temp`: the
+// temporary stem replaced by the final one, so that dem.rf-PID.prj becomes
+// dem.prj and dem.rf-PID.tif.aux.xml dem.tif.aux.xml.
+std::string final_name_of(const std::string& f, const std::string& temp,
+                          const std::string& temp_stem, const std::string& final_stem,
+                          const std::string& path)
 {
-    std::vector<std::unique_ptr<Staged_file>> staged;
-    for (const std::string& f : files) {
-        if (f.rfind(temp_stem, 0) != 0) continue;
-        const std::string final_name =
-            f == files.front() ? path : final_stem + f.substr(temp_stem.size());
-        staged.push_back(std::make_unique<Staged_file>(final_name, f));
-    }
-    for (auto& f : staged) f->publish();
+    if (f == temp) return path;
+    return final_stem + f.substr(temp_stem.size());
 }
 
 } // namespace
@@ -290,19 +284,17 @@ void write_dem(const std::vector<double>& values, int nb_lig, int nb_col, const 
             gis_fail("cannot create %s: %s", out.path.c_str(), gdal_error("GDAL error").c_str());
     }
     files = dataset_files(written.ds, temp);
-    // Every file, the sidecars too, is removed should the writing fail.
-    std::vector<std::unique_ptr<Staged_file>> sidecars;
+    // The driver's sidecars go with the DEM: removed with it should the
+    // writing fail, committed with it otherwise.
     for (const std::string& f : files)
-        if (f != temp) sidecars.push_back(std::make_unique<Staged_file>(f + ".unused", f));
+        if (f != temp && f.rfind(temp_stem, 0) == 0)
+            guard.add_companion(f, final_name_of(f, temp, temp_stem, stem, out.path));
     close_checked(written, out.path);
+    // GDAL may add an .aux.xml when the dataset closes.
     std::error_code ec;
-    if (fs::exists(temp + ".aux.xml", ec) &&
-        std::find(files.begin(), files.end(), temp + ".aux.xml") == files.end()) {
-        files.push_back(temp + ".aux.xml");
-        sidecars.push_back(std::make_unique<Staged_file>(temp + ".unused", temp + ".aux.xml"));
-    }
+    const std::string aux = temp + ".aux.xml";
+    if (fs::exists(aux, ec) && std::find(files.begin(), files.end(), aux) == files.end())
+        guard.add_companion(aux, final_name_of(aux, temp, temp_stem, stem, out.path));
     progress_done();
-    guard.published = true;
-    for (auto& f : sidecars) f->published = true;
-    publish_files(files, temp_stem, stem, out.path);
+    guard.publish();
 }

@@ -6,74 +6,12 @@
 
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <gdal_priv.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// The temporary paths of the staged files, in fixed storage, so that the
-// signal handler can remove them without allocating.
-constexpr int kStaged_max = 8;
-constexpr std::size_t kStaged_path_max = 4096;
-char g_staged[kStaged_max][kStaged_path_max];
-volatile std::sig_atomic_t g_staged_live[kStaged_max];
-
-void on_gis_interrupt(int)
-{
-    for (int k = 0; k < kStaged_max; ++k)
-        if (g_staged_live[k]) unlink(g_staged[k]);
-    static const char msg[] = "relief_forge_gis: interrupted; no file was written\n";
-    ssize_t ignored = write(STDERR_FILENO, msg, sizeof msg - 1);
-    (void)ignored;
-    _exit(1);
-}
-
-} // namespace
-
-void install_interrupt_cleanup()
-{
-    struct sigaction sa {};
-    sa.sa_handler = on_gis_interrupt;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
-    // A file-size limit and a closed pipe show as write errors, reported as
-    // such, rather than killing the tool with its temporary files left.
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
-Staged_file::Staged_file(std::string path, std::string temp)
-    : final_path(std::move(path)),
-      temp_path(temp.empty() ? final_path + "." + std::to_string(getpid()) + ".tmp"
-                             : std::move(temp))
-{
-    for (int k = 0; k < kStaged_max && temp_path.size() < kStaged_path_max; ++k)
-        if (!g_staged_live[k]) {
-            std::memcpy(g_staged[k], temp_path.c_str(), temp_path.size() + 1);
-            g_staged_live[k] = 1;
-            slot = k;
-            break;
-        }
-}
-
-Staged_file::~Staged_file()
-{
-    if (!published) unlink(temp_path.c_str());
-    if (slot >= 0) g_staged_live[slot] = 0;
-}
-
-void Staged_file::publish()
-{
-    if (std::rename(temp_path.c_str(), final_path.c_str()) != 0)
-        gis_fail("cannot write %s: %s", final_path.c_str(), std::strerror(errno));
-    published = true;
-    if (slot >= 0) g_staged_live[slot] = 0;
-}
 
 namespace {
 

@@ -79,6 +79,9 @@ std::string sidecar_name(const std::string& raster_path);
 
 // ---- Files ----------------------------------------------------------------
 
-// Refuses a command whose output would overwrite one of its inputs (or
-// another of its outputs), before anything is read.
-void refuse_output_on_input(const Cli& cli);
+// Refuses a command whose output would overwrite one of its inputs, a file
+// GDAL reads with one, or another of its outputs, or would lie inside an
+// input folder, before anything is read; an input inside an archive
+// (/vsizip/, /vsitar/, /vsigzip/) is the archive. Returns the command's
+// output files.
+std::vector<std::string> refuse_output_on_input(const Cli& cli);

@@ -14,7 +14,7 @@ from qgis.core import (
 
 from . import tool
 
-EXPORT_STAGES = [("GeoTIFF", 90), ("preview", 10)]
+EXPORT_STAGES = [("writing", 90), ("preview", 10)]
 
 
 class ExportDem(QgsProcessingAlgorithm):

@@ -132,10 +132,11 @@ def _pump(stream, tag, out):
 
 def run(args, feedback, stages, outputs):
     """Runs the tool with `args`, its progress going to `feedback` through
-    `stages` ((label, weight) in order). On Cancel the tool is stopped and
-    every path of `outputs` that the run created or replaced is removed, unless
-    the tool had already finished. Raises with the tool's own message when it
-    fails."""
+    `stages` ((label, weight) in order). On Cancel the tool is stopped: it
+    commits its outputs together or not at all, so the earlier files of
+    `outputs` stay as they were unless it had committed; only what the tool
+    left unfinished (its temporary files, should it be killed) is removed.
+    Raises with the tool's own message when it fails or is canceled."""
     before = {p: _identity(p) for p in outputs if p}
     feedback.pushCommandInfo(" ".join(_quoted(a) for a in args))
     try:
@@ -152,12 +153,15 @@ def run(args, feedback, stages, outputs):
     out_partial = ""
     open_streams = 2
     canceled_at = None
+    killed = False
     while open_streams:
         if canceled_at is None and feedback.isCanceled():
             canceled_at = time.monotonic()
             proc.terminate()
-        if canceled_at is not None and time.monotonic() - canceled_at > TERMINATE_GRACE:
+        if (canceled_at is not None and not killed and
+                time.monotonic() - canceled_at > TERMINATE_GRACE):
             proc.kill()
+            killed = True
         try:
             tag, text = events.get(timeout=0.05)
         except queue.Empty:
@@ -176,20 +180,80 @@ def run(args, feedback, stages, outputs):
         r.join()
     proc.stdout.close()
     proc.stderr.close()
+    if status < 0:
+        # Killed before it could clean up: what it left is finished here.
+        written = finish_unfinished(before, proc.pid)
+        if canceled_at is None:
+            raise QgsProcessingException("{} was killed by signal {}{}".format(
+                TOOL, -status, _outcome(written)))
+        if written:
+            raise QgsProcessingException("Canceled after {} had written {}".format(
+                TOOL, ", ".join(written)))
+        raise QgsProcessingException("Canceled: no file was written")
     if canceled_at is not None and status == 0:
         feedback.pushInfo("{} had finished when Cancel came: its files are kept".format(TOOL))
     elif canceled_at is not None:
-        for path, identity in before.items():
-            if _identity(path) != identity:
-                remove(path)
+        message = " ".join(run_text.message)
+        if WROTE in message:
+            raise QgsProcessingException("Canceled after {} had written {}".format(
+                TOOL, message.split(WROTE, 1)[1].strip()))
         raise QgsProcessingException("Canceled: no file was written")
     if status != 0:
-        if status < 0:
-            raise QgsProcessingException("{} was killed by signal {}".format(TOOL, -status))
         if run_text.message:
             raise QgsProcessingException("\n".join(run_text.message))
         raise QgsProcessingException("{} stopped with status {}".format(TOOL, status))
     feedback.setProgress(100)
+
+
+# The tool's message when an interrupt comes after its commit.
+WROTE = "interrupted after it wrote"
+# What GDAL writes beside a file while writing it, and the tool's name for
+# an earlier file kept aside during its commit.
+GDAL_TEMPORARIES = ("", ".ovr.tmp", ".msk.ovr.tmp", ".aux.xml", ".ovr", ".msk", ".warped.tif.tmp")
+
+
+def _outcome(written):
+    return "; it had written " + ", ".join(written) if written else "; no file was written"
+
+
+def finish_unfinished(before, pid):
+    """Finishes what a killed tool left of its commit, and returns the
+    outputs it wrote. `before` maps each output to its identity before the
+    run. The tool's files are "<output>.<pid>.tmp" (and GDAL's beside them)
+    and the earlier files it keeps aside while it commits,
+    "<output>.<pid>.old.tmp". While a new file is still at its temporary
+    name the commit did not happen: the earlier files go back and the new
+    ones renamed in are taken out. Otherwise it was whole, and the earlier
+    files kept aside are removed."""
+    temps = {p: _temporaries(p, pid) for p in before}
+    olds = {p: "{}.{}.old.tmp".format(p, pid) for p in before}
+    incomplete = any(os.path.lexists(t) for ts in temps.values() for t in ts)
+    written = []
+    for path, identity in before.items():
+        if not incomplete:
+            remove(olds[path])
+            if _identity(path) != identity:
+                written.append(path)
+        elif os.path.lexists(olds[path]):
+            try:
+                os.replace(olds[path], path)
+            except OSError:
+                pass
+        elif identity is None and os.path.lexists(path) and \
+                not any(os.path.lexists(t) for t in temps[path]):
+            remove(path)
+        for temp in temps[path]:
+            for suffix in GDAL_TEMPORARIES:
+                remove(temp + suffix)
+    return written
+
+
+def _temporaries(path, pid):
+    """The tool's temporary names of `path`: "<path>.<pid>.tmp", and for a
+    DEM written by a GDAL driver "<stem>.rf-<pid><ext>", which keeps the
+    extension that some drivers read."""
+    stem, ext = os.path.splitext(path)
+    return ["{}.{}.tmp".format(path, pid), "{}.rf-{}{}".format(stem, pid, ext)]
 
 
 def _identity(path):

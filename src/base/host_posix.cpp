@@ -15,6 +15,17 @@
 #include <termios.h>
 #include <unistd.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define RF_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define RF_SANITIZED 1
+#endif
+#endif
+#ifndef RF_SANITIZED
+#define RF_SANITIZED 0
+#endif
+
 namespace {
 
 // The terminal being waited on, and its settings before the wait, for the
@@ -24,25 +35,64 @@ volatile std::sig_atomic_t g_tty_fd = -1;
 
 const char* (*g_at_once)() = nullptr;
 
-// The signals that end a run: each one removes the temporary files first.
-constexpr int kEnding_signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM,
-                                   SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+// The signals that end a process by default, but SIGKILL and SIGSTOP, which
+// cannot be caught, and SIGPIPE and SIGXFSZ, which show as write errors: each
+// removes the temporary files first. The real-time ones are added at run time.
+constexpr int kEnding_signals[] = {
+    SIGINT,
+    SIGTERM,
+    SIGHUP,
+    SIGQUIT,
+    SIGALRM,
+    SIGUSR1,
+    SIGUSR2,
+    SIGVTALRM,
+    SIGPROF,
+    SIGXCPU,
+    SIGABRT,
+    SIGTRAP,
+    SIGSYS,
+    SIGIO,
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#if !RF_SANITIZED
+    // The faults are left to the sanitizers, which report them.
+    SIGSEGV,
+    SIGBUS,
+    SIGILL,
+    SIGFPE,
+#endif
+};
 
 sigset_t ending_set()
 {
     sigset_t set;
     sigemptyset(&set);
     for (int sig : kEnding_signals) sigaddset(&set, sig);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaddset(&set, sig);
     return set;
 }
 
-extern "C" void on_signal(int)
+bool is_fault(int sig) { return sig == SIGSEGV || sig == SIGBUS || sig == SIGILL || sig == SIGFPE; }
+
+extern "C" void on_signal(int sig)
 {
     if (g_tty_fd >= 0) tcsetattr(g_tty_fd, TCSANOW, &g_saved_tty);
     if (g_at_once) {
         const char* msg = g_at_once();
         ssize_t ignored = write(STDOUT_FILENO, msg, std::strlen(msg));
         (void)ignored;
+    }
+    // A fault still ends the process by its signal, as a crash: the default
+    // action runs once the handler returns.
+    if (is_fault(sig)) {
+        signal(sig, SIG_DFL);
+        raise(sig);
+        return;
     }
     _exit(1);
 }
@@ -201,10 +251,12 @@ void host_install_interrupts(const char* (*at_once)())
     sa.sa_handler = on_signal;
     // No handler runs inside another: the first one ends the process.
     sa.sa_mask = ending_set();
-    for (int sig : kEnding_signals) {
+    for (int sig = 1; sig < NSIG; ++sig) {
         struct sigaction old {};
         // A signal ignored by whoever started the run (nohup) stays ignored.
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        if (!sigismember(&sa.sa_mask, sig) || sigaction(sig, nullptr, &old) != 0 ||
+            old.sa_handler == SIG_IGN)
+            continue;
         sigaction(sig, &sa, nullptr);
     }
     // A closed standard output and a file-size limit show as write errors

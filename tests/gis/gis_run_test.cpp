@@ -505,7 +505,7 @@ TEST_F(GisRefusal, EachFaultEndsWithStatus1AMessageAndNoFile)
         {"export_of_a_wrong_name", {"export", at("summit"), "--to", tif}, {"_m4"}},
         {"cell_of_1e-300",
          {"build", at("summit.geojson"), "--cell", "1e-300", "-e", "10", "--out", tif},
-         {"a grid of 2.78e+302 lines and 4e+302 columns", "can index", "larger cells"}},
+         {"a grid of 2.78 x 10^302 lines and 4 x 10^302 columns", "can index", "larger cells"}},
         {"more_cells_than_an_int",
          {"build", at("summit.geojson"), "--cell", "0.005", "-e", "10", "--out", tif},
          {"55600 lines and 80000 columns", "4448000000 cells", "can index"}},
@@ -575,7 +575,8 @@ TEST_F(GisRefusal, GridBeyondTheMemoryIsRefusedBeforeAllocation)
     EXPECT_NE(r.err.find("5560 lines and 8000 columns (44480000 cells) needs about 1.6 GB"),
               std::string::npos)
         << r.err;
-    EXPECT_NE(r.err.find("more than the 1.0 GB this machine has"), std::string::npos) << r.err;
+    // What the limit leaves once the libraries are mapped.
+    EXPECT_NE(r.err.find(" MB this machine has"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("rasterising"), std::string::npos) << r.err;
 }
 #endif

@@ -370,7 +370,7 @@ TEST(GisGrid, GridsBeyondTheIndexOrTheMemoryAreRefusedNamingSizeAndMemory)
         std::vector<const char*> parts;
     };
     const Case cases[] = {
-        {"cell_1e-300", 2.78e302, 4e302, 24, {"2.78e+302 lines", "can index", "larger --cell"}},
+        {"cell_1e-300", 2.78e302, 4e302, 24, {"2.78 x 10^302 lines", "can index", "larger --cell"}},
         {"lines_beyond_int", 3e9, 1, 24, {"3000000000 lines and 1 columns", "2147483647 lines"}},
         {"cells_beyond_int",
          50000,
