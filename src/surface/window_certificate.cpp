@@ -14,9 +14,8 @@
 
 namespace {
 
-// Growth sweep of a pixel that no sweep reaches (a window without a level).
-constexpr std::int32_t kNever = INT32_MAX;
-// Farther than any cell of a grid from any other.
+// Farther than any cell of a grid from any other; a growth sweep of kFar or
+// more is one that never comes (a window without a level).
 constexpr std::int32_t kFar = INT32_MAX / 2;
 // Passes of doubt carried past the window's last pass when the whole grid's
 // pass count is not known; if the doubt still grows, every empty pixel is
@@ -41,62 +40,11 @@ bool on_cut(const Shape& g, Window_cuts cuts, int i, int j)
            (cuts.right && j == g.nc - 1);
 }
 
-// The growth sweep that reaches each pixel in a pass that starts from itab:
-// 0 for a level, 1 for a line or column neighbour of one, and from the
-// second sweep on one more than the earliest of its eight neighbours.
-void growth_sweeps(const Program_state& s, std::vector<std::int32_t>& d)
+// Chessboard distance from each cell to the nearest cell holding 0, in place:
+// the other cells come in as kFar or as a bound of their own, and a sweep down
+// and one up carry every distance along lines, columns and diagonals.
+void chessboard(const Shape& g, std::vector<std::int32_t>& dist)
 {
-    const Shape g{s.nb_lig, s.nb_col};
-    d.assign(g.size(), kNever);
-    std::vector<std::size_t> levels;
-    std::vector<std::size_t> front;
-    for (int i = 0; i < g.nl; ++i)
-        for (int j = 0; j < g.nc; ++j)
-            if (s.itab[i][j] != NO_DATA) {
-                d[g.at(i, j)] = 0;
-                levels.push_back(g.at(i, j));
-            }
-    const std::size_t nc = static_cast<std::size_t>(g.nc);
-    const auto reach = [&](std::size_t p, bool cross, std::int32_t t,
-                           std::vector<std::size_t>& next) {
-        const int i = static_cast<int>(p / nc);
-        const int j = static_cast<int>(p % nc);
-        for (int k = std::max(i - 1, 0); k <= std::min(i + 1, g.nl - 1); ++k)
-            for (int l = std::max(j - 1, 0); l <= std::min(j + 1, g.nc - 1); ++l) {
-                if (cross && k != i && l != j) continue;
-                const std::size_t q = g.at(k, l);
-                if (d[q] != kNever) continue;
-                d[q] = t;
-                next.push_back(q);
-            }
-    };
-    for (const std::size_t p : levels) reach(p, true, 1, front);
-    // The second sweep also reaches the levels' diagonal neighbours.
-    std::vector<std::size_t> next;
-    for (const std::size_t p : levels) reach(p, false, 2, next);
-    for (const std::size_t p : front) reach(p, false, 2, next);
-    for (std::int32_t t = 3; !next.empty(); ++t) {
-        front.swap(next);
-        next.clear();
-        for (const std::size_t p : front) reach(p, false, t, next);
-    }
-}
-
-// Chessboard distance from each cell to the nearest doubtful cell or cell
-// beyond a cut, in two sweeps.
-void doubt_distance(const Shape& g, Window_cuts cuts, const Doubt& doubt,
-                    std::vector<std::int32_t>& dist)
-{
-    dist.resize(g.size());
-    for (int i = 0; i < g.nl; ++i)
-        for (int j = 0; j < g.nc; ++j) {
-            std::int32_t v = doubt[g.at(i, j)] ? 0 : kFar;
-            if (cuts.top) v = std::min(v, i + 1);
-            if (cuts.bottom) v = std::min(v, g.nl - i);
-            if (cuts.left) v = std::min(v, j + 1);
-            if (cuts.right) v = std::min(v, g.nc - j);
-            dist[g.at(i, j)] = v;
-        }
     for (int i = 0; i < g.nl; ++i)
         for (int j = 0; j < g.nc; ++j) {
             std::int32_t v = dist[g.at(i, j)];
@@ -117,6 +65,49 @@ void doubt_distance(const Shape& g, Window_cuts cuts, const Doubt& doubt,
         }
 }
 
+// The growth sweep that reaches each pixel in a pass that starts from itab:
+// 0 for a level, 1 for a line or column neighbour of one; every later sweep
+// reaches the eight neighbours of what is filled, so a pixel beyond those of
+// the first sweep is reached one sweep after its chessboard distance to them.
+// kFar or more where no level is.
+void growth_sweeps(const Program_state& s, std::vector<std::int32_t>& d)
+{
+    const Shape g{s.nb_lig, s.nb_col};
+    d.resize(g.size());
+    const auto level = [&](int i, int j) { return s.itab[i][j] != NO_DATA; };
+    for (int i = 0; i < g.nl; ++i)
+        for (int j = 0; j < g.nc; ++j) {
+            const bool first = level(i, j) || (i > 0 && level(i - 1, j)) ||
+                               (j > 0 && level(i, j - 1)) || (j < g.nc - 1 && level(i, j + 1)) ||
+                               (i < g.nl - 1 && level(i + 1, j));
+            d[g.at(i, j)] = first ? 0 : kFar;
+        }
+    chessboard(g, d);
+    for (int i = 0; i < g.nl; ++i)
+        for (int j = 0; j < g.nc; ++j) {
+            std::int32_t& v = d[g.at(i, j)];
+            v = level(i, j) ? 0 : v + 1;
+        }
+}
+
+// Chessboard distance from each cell to the nearest doubtful cell or cell
+// beyond a cut.
+void doubt_distance(const Shape& g, Window_cuts cuts, const Doubt& doubt,
+                    std::vector<std::int32_t>& dist)
+{
+    dist.resize(g.size());
+    for (int i = 0; i < g.nl; ++i)
+        for (int j = 0; j < g.nc; ++j) {
+            std::int32_t v = doubt[g.at(i, j)] ? 0 : kFar;
+            if (cuts.top) v = std::min(v, i + 1);
+            if (cuts.bottom) v = std::min(v, g.nl - i);
+            if (cuts.left) v = std::min(v, j + 1);
+            if (cuts.right) v = std::min(v, g.nc - j);
+            dist[g.at(i, j)] = v;
+        }
+    chessboard(g, dist);
+}
+
 // The doubt of itab after one pass, from the doubt before it and the sweeps
 // that reach each pixel. A sweep reads only the 3 x 3 window of the sweep
 // before, so the grown level of a pixel reached in sweep t depends on itab
@@ -131,7 +122,7 @@ bool carry_doubt(const Program_state& s, Window_cuts cuts, const std::vector<std
     doubt_distance(g, cuts, doubt, dist);
     grown.resize(g.size());
     for (std::size_t p = 0; p < g.size(); ++p)
-        grown[p] = doubt[p] || d[p] == kNever || dist[p] <= d[p];
+        grown[p] = doubt[p] || d[p] >= kFar || dist[p] <= d[p];
     bool grew = false;
     for (int i = 0; i < g.nl; ++i)
         for (int j = 0; j < g.nc; ++j) {
