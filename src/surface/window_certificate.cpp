@@ -40,29 +40,39 @@ bool on_cut(const Shape& g, Window_cuts cuts, int i, int j)
            (cuts.right && j == g.nc - 1);
 }
 
+// One line of a chessboard distance sweep: `row` takes one more than the
+// least of its three neighbours in the line `from` (the one swept before),
+// then the distances run along the line in the sweep's direction.
+void chessboard_line(std::int32_t* row, const std::int32_t* from, std::size_t nc, bool forward)
+{
+    if (from) {
+        if (nc == 1) {
+            row[0] = std::min(row[0], from[0] + 1);
+        } else {
+            row[0] = std::min(row[0], std::min(from[0], from[1]) + 1);
+            for (std::size_t j = 1; j + 1 < nc; ++j)
+                row[j] = std::min(row[j], std::min(std::min(from[j - 1], from[j]), from[j + 1]) + 1);
+            row[nc - 1] = std::min(row[nc - 1], std::min(from[nc - 2], from[nc - 1]) + 1);
+        }
+    }
+    if (forward)
+        for (std::size_t j = 1; j < nc; ++j) row[j] = std::min(row[j], row[j - 1] + 1);
+    else
+        for (std::size_t j = nc - 1; j > 0; --j) row[j - 1] = std::min(row[j - 1], row[j] + 1);
+}
+
 // Chessboard distance from each cell to the nearest cell holding 0, in place:
 // the other cells come in as kFar or as a bound of their own, and a sweep down
 // and one up carry every distance along lines, columns and diagonals.
 void chessboard(const Shape& g, std::vector<std::int32_t>& dist)
 {
+    const std::size_t nc = static_cast<std::size_t>(g.nc);
+    std::int32_t* base = dist.data();
     for (int i = 0; i < g.nl; ++i)
-        for (int j = 0; j < g.nc; ++j) {
-            std::int32_t v = dist[g.at(i, j)];
-            if (i > 0)
-                for (int l = std::max(j - 1, 0); l <= std::min(j + 1, g.nc - 1); ++l)
-                    v = std::min(v, dist[g.at(i - 1, l)] + 1);
-            if (j > 0) v = std::min(v, dist[g.at(i, j - 1)] + 1);
-            dist[g.at(i, j)] = v;
-        }
+        chessboard_line(base + g.at(i, 0), i > 0 ? base + g.at(i - 1, 0) : nullptr, nc, true);
     for (int i = g.nl - 1; i >= 0; --i)
-        for (int j = g.nc - 1; j >= 0; --j) {
-            std::int32_t v = dist[g.at(i, j)];
-            if (i < g.nl - 1)
-                for (int l = std::max(j - 1, 0); l <= std::min(j + 1, g.nc - 1); ++l)
-                    v = std::min(v, dist[g.at(i + 1, l)] + 1);
-            if (j < g.nc - 1) v = std::min(v, dist[g.at(i, j + 1)] + 1);
-            dist[g.at(i, j)] = v;
-        }
+        chessboard_line(base + g.at(i, 0), i < g.nl - 1 ? base + g.at(i + 1, 0) : nullptr, nc,
+                        false);
 }
 
 // The growth sweep that reaches each pixel in a pass that starts from itab:
