@@ -1,7 +1,8 @@
 """python3 -m relief_forge tiles CONTOURS DEM -e E [-s N] [--tile T] [--scheduler ADDRESS]
 
-Builds the DEM of a contour GeoTIFF in tiles on Dask: the contours are read
-lazily, each tile is built from a certified window (relief_forge._tiles) and
+Builds the DEM of a contour GeoTIFF (or of the program's raw raster,
+NAME_c4.raw or NAME_c2.raw with its header) in tiles on Dask: the contours
+are read lazily, each tile is built from a certified window (relief_forge._tiles) and
 written as it comes into a tiled GeoTIFF with the contours' grid and CRS,
 under a temporary name renamed to DEM once whole. Without --scheduler a
 LocalCluster of worker processes runs the tiles; with it, the run joins a
@@ -35,7 +36,46 @@ def _contour_levels(block, nodata):
     return np.where(empty, NO_DATA, levels).astype(np.int32)
 
 
+def _raw_block(path, dtype, cols, block_info=None):
+    """One block of a raw raster, read from the file when the task runs."""
+    (r0, r1), (c0, c1) = block_info[None]["array-location"]
+    out = np.empty((r1 - r0, c1 - c0), dtype=dtype)
+    with open(path, "rb") as f:
+        for i in range(r0, r1):
+            f.seek((i * cols + c0) * dtype.itemsize)
+            out[i - r0] = np.fromfile(f, dtype=dtype, count=c1 - c0)
+    return out.astype(dtype.newbyteorder("="))
+
+
+def _open_raw(path, tile):
+    """The program's raw raster (NAME_c4.raw, int32, or NAME_c2.raw, uint16,
+    little-endian) with its header NAME_c4.txt beside it: lines, columns,
+    bytes per pixel, minimum, maximum, pixel size."""
+    import dask.array as da
+
+    header = path[:-4] + ".txt"
+    try:
+        fields = open(header).read().split()[:6]
+        lines, cols, size, _, _, pixel = (int(v) for v in fields)
+    except (OSError, ValueError):
+        raise Error(f"{header}: no header of six whole numbers beside the raw raster")
+    if size not in (2, 4) or lines < 1 or cols < 1:
+        raise Error(f"{header}: {lines} lines, {cols} columns, {size} bytes a pixel")
+    if os.path.getsize(path) < lines * cols * size:
+        raise Error(f"{path}: shorter than the {lines} x {cols} pixels of its header")
+    dtype = np.dtype("<u2" if size == 2 else "<i4")
+    levels = da.map_blocks(_raw_block, os.path.abspath(path), dtype, cols,
+                           chunks=da.core.normalize_chunks(tile, (lines, cols)),
+                           dtype=dtype.newbyteorder("="), meta=np.empty((0, 0), dtype))
+    geo = (0.0, float(pixel or 1), 0.0, float(lines * (pixel or 1)), 0.0, -float(pixel or 1))
+    return geo, None, levels
+
+
 def _open_contours(path, tile):
+    """The contours as a lazy int32 (or uint16) dask array, their geotransform
+    and their CRS (WKT, or None)."""
+    if path.lower().endswith(".raw"):
+        return _open_raw(path, tile)
     import rioxarray
 
     da = rioxarray.open_rasterio(path, chunks={"y": tile, "x": tile}, masked=False)
@@ -46,10 +86,11 @@ def _open_contours(path, tile):
     nodata = da.rio.nodata
     nodata = None if nodata is None else float(nodata)
     levels = da.data.map_blocks(_contour_levels, nodata, dtype=np.int32)
-    return da, levels
+    crs = da.rio.crs.to_wkt() if da.rio.crs is not None else None
+    return da.rio.transform().to_gdal(), crs, levels
 
 
-def _write_tiles(client, dem, template, path, tile):
+def _write_tiles(client, dem, geo, crs, path, tile):
     """Computes the DEM's blocks on the cluster and writes each as it comes
     into a tiled GeoTIFF at `path`, with a progress line."""
     from dask.distributed import as_completed
@@ -57,17 +98,19 @@ def _write_tiles(client, dem, template, path, tile):
 
     gdal.UseExceptions()
     lines, cols = dem.shape
-    gtype = gdal.GDT_Int32 if dem.dtype == np.int32 else gdal.GDT_Float32
+    gtype = {np.dtype(np.int32): gdal.GDT_Int32, np.dtype(np.uint16): gdal.GDT_UInt16,
+             np.dtype(np.float32): gdal.GDT_Float32}[np.dtype(dem.dtype)]
     block = min(512, tile)
     ds = gdal.GetDriverByName("GTiff").Create(
         path, cols, lines, 1, gtype,
         options=["TILED=YES", f"BLOCKXSIZE={block}", f"BLOCKYSIZE={block}", "COMPRESS=DEFLATE",
                  "BIGTIFF=IF_SAFER"])
-    ds.SetGeoTransform(template.rio.transform().to_gdal())
-    if template.rio.crs is not None:
-        ds.SetProjection(template.rio.crs.to_wkt())
+    ds.SetGeoTransform(geo)
+    if crs is not None:
+        ds.SetProjection(crs)
     band = ds.GetRasterBand(1)
-    band.SetNoDataValue(NO_DATA)
+    if dem.dtype != np.uint16:
+        band.SetNoDataValue(NO_DATA)
     starts = [np.cumsum((0,) + c[:-1]) for c in dem.chunks]
     keys = {}
     futures = []
@@ -105,7 +148,7 @@ def tiles(argv):
 
     from ._tiles import build_dask
 
-    template, levels = _open_contours(args.contours, args.tile)
+    geo, crs, levels = _open_contours(args.contours, args.tile)
     folder = os.path.dirname(os.path.abspath(args.dem))
     part = os.path.join(folder, f".{os.path.basename(args.dem)}.part-{os.getpid()}")
     cluster = None
@@ -120,7 +163,7 @@ def tiles(argv):
             client = Client(cluster)
         with client:
             dem = build_dask(levels, args.equidistance, args.smoothing)
-            _write_tiles(client, dem, template, part, args.tile)
+            _write_tiles(client, dem, geo, crs, part, args.tile)
         os.replace(part, args.dem)
     except BaseException:
         if os.path.exists(part):

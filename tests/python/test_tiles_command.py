@@ -67,21 +67,38 @@ def run_tiles(*args):
                           capture_output=True, text=True, timeout=600)
 
 
-@pytest.mark.parametrize("mesh", [1, 3])
-def test_tiles_on_two_workers_equal_the_whole_grid(tmp_path, scheduler, mesh):
-    contours = random_contours(21 + mesh, 150, 170, 10, base=-30)
-    # A nodata of the file's own, not the engine's.
-    stored = np.where(contours == NO_DATA, -1, contours).astype(np.int32)
-    write_geotiff(tmp_path / "c.tif", stored, -1)
-    run = run_tiles(tmp_path / "c.tif", tmp_path / "dem.tif", "-e", 10, "-s", mesh, "--tile", 64,
+def write_raw(folder, grid):
+    suffix = "_c2" if grid.dtype == np.uint16 else "_c4"
+    grid.astype(grid.dtype.newbyteorder("<")).tofile(folder / f"c{suffix}.raw")
+    (folder / f"c{suffix}.txt").write_text(
+        f"{grid.shape[0]}\n{grid.shape[1]}\n{grid.itemsize}\n0\n0\n5\n")
+    return folder / f"c{suffix}.raw"
+
+
+# (input, mesh): a GeoTIFF with a nodata of its own, the program's 32-bit and
+# 16-bit raw rasters with their headers.
+@pytest.mark.parametrize("kind,mesh", [("tif", 1), ("tif", 3), ("raw32", 3), ("raw16", 1)])
+def test_tiles_on_two_workers_equal_the_whole_grid(tmp_path, scheduler, kind, mesh):
+    bits16 = kind == "raw16"
+    contours = random_contours(21 + mesh, 150, 170, 10, base=0 if bits16 else -30, bits16=bits16)
+    if kind == "tif":
+        source = tmp_path / "c.tif"
+        write_geotiff(source, np.where(contours == NO_DATA, -1, contours).astype(np.int32), -1)
+    else:
+        source = write_raw(tmp_path, contours)
+    inputs = sorted(os.listdir(tmp_path))
+    run = run_tiles(source, tmp_path / "dem.tif", "-e", 10, "-s", mesh, "--tile", 64,
                     "--scheduler", scheduler)
     assert run.returncode == 0, run.stderr
     ds = gdal.Open(str(tmp_path / "dem.tif"))
-    assert ds.GetGeoTransform() == (500000.0, 5.0, 0.0, 4600000.0, 0.0, -5.0)
+    if kind == "tif":
+        assert ds.GetGeoTransform() == (500000.0, 5.0, 0.0, 4600000.0, 0.0, -5.0)
     assert ds.GetRasterBand(1).GetBlockSize() == [64, 64]
-    np.testing.assert_array_equal(ds.GetRasterBand(1).ReadAsArray(),
-                                  rf.build(contours, 10, mesh))
-    assert sorted(os.listdir(tmp_path)) == ["c.tif", "dem.tif"]
+    got = ds.GetRasterBand(1).ReadAsArray()
+    want = rf.build(contours, 10, mesh)
+    assert got.dtype == want.dtype
+    np.testing.assert_array_equal(got, want)
+    assert sorted(os.listdir(tmp_path)) == sorted(inputs + ["dem.tif"])
 
 
 def test_a_refusal_leaves_nothing(tmp_path, scheduler):
