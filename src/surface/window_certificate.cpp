@@ -75,31 +75,6 @@ void chessboard(const Shape& g, std::vector<std::int32_t>& dist)
                         false);
 }
 
-// The growth sweep that reaches each pixel in a pass that starts from itab:
-// 0 for a level, 1 for a line or column neighbour of one; every later sweep
-// reaches the eight neighbours of what is filled, so a pixel beyond those of
-// the first sweep is reached one sweep after its chessboard distance to them.
-// kFar or more where no level is.
-void growth_sweeps(const Program_state& s, std::vector<std::int32_t>& d)
-{
-    const Shape g{s.nb_lig, s.nb_col};
-    d.resize(g.size());
-    const auto level = [&](int i, int j) { return s.itab[i][j] != NO_DATA; };
-    for (int i = 0; i < g.nl; ++i)
-        for (int j = 0; j < g.nc; ++j) {
-            const bool first = level(i, j) || (i > 0 && level(i - 1, j)) ||
-                               (j > 0 && level(i, j - 1)) || (j < g.nc - 1 && level(i, j + 1)) ||
-                               (i < g.nl - 1 && level(i + 1, j));
-            d[g.at(i, j)] = first ? 0 : kFar;
-        }
-    chessboard(g, d);
-    for (int i = 0; i < g.nl; ++i)
-        for (int j = 0; j < g.nc; ++j) {
-            std::int32_t& v = d[g.at(i, j)];
-            v = level(i, j) ? 0 : v + 1;
-        }
-}
-
 // Chessboard distance from each cell to the nearest doubtful cell or cell
 // beyond a cut.
 void doubt_distance(const Shape& g, Window_cuts cuts, const Doubt& doubt,
@@ -118,38 +93,141 @@ void doubt_distance(const Shape& g, Window_cuts cuts, const Doubt& doubt,
     chessboard(g, dist);
 }
 
-// The doubt of itab after one pass, from the doubt before it and the sweeps
-// that reach each pixel. A sweep reads only the 3 x 3 window of the sweep
-// before, so the grown level of a pixel reached in sweep t depends on itab
-// within chessboard distance t alone: it is certain when nothing doubtful
-// lies that near. A mark is certain when the grown levels of the pixel and
-// of its line and column neighbours are, and none of them lies beyond a cut;
-// only the marks on empty pixels enter itab. Returns whether the doubt grew.
-bool carry_doubt(const Program_state& s, Window_cuts cuts, const std::vector<std::int32_t>& d,
-                 Doubt& doubt, std::vector<std::int32_t>& dist, Doubt& grown)
+// Lowers the chessboard distances of `dist` around the cells of `seeds`,
+// which have just come to 0: a walk outward, one distance at a time, that
+// goes on only where a distance drops.
+void lower_distances(const Shape& g, std::vector<std::int32_t>& dist,
+                     std::vector<std::size_t>& seeds)
 {
-    const Shape g{s.nb_lig, s.nb_col};
-    doubt_distance(g, cuts, doubt, dist);
-    grown.resize(g.size());
-    for (std::size_t p = 0; p < g.size(); ++p)
-        grown[p] = doubt[p] || d[p] >= kFar || dist[p] <= d[p];
-    bool grew = false;
-    for (int i = 0; i < g.nl; ++i)
-        for (int j = 0; j < g.nc; ++j) {
-            const std::size_t p = g.at(i, j);
-            if (doubt[p] || s.itab[i][j] != NO_DATA) continue;
-            const bool mark_doubt = grown[p] || on_cut(g, cuts, i, j) ||
-                                    (i > 0 && grown[g.at(i - 1, j)]) ||
-                                    (j > 0 && grown[g.at(i, j - 1)]) ||
-                                    (j < g.nc - 1 && grown[g.at(i, j + 1)]) ||
-                                    (i < g.nl - 1 && grown[g.at(i + 1, j)]);
-            if (mark_doubt) {
-                doubt[p] = 1;
-                grew = true;
+    const std::size_t nc = static_cast<std::size_t>(g.nc);
+    std::vector<std::size_t> next;
+    while (!seeds.empty()) {
+        next.clear();
+        for (const std::size_t p : seeds) {
+            const int i = static_cast<int>(p / nc);
+            const int j = static_cast<int>(p % nc);
+            const std::int32_t v = dist[p] + 1;
+            for (int k = std::max(i - 1, 0); k <= std::min(i + 1, g.nl - 1); ++k)
+                for (int l = std::max(j - 1, 0); l <= std::min(j + 1, g.nc - 1); ++l) {
+                    const std::size_t q = g.at(k, l);
+                    if (dist[q] > v) {
+                        dist[q] = v;
+                        next.push_back(q);
+                    }
+                }
+        }
+        seeds.swap(next);
+    }
+}
+
+// What the doubt of the passes keeps from one pass to the next.
+//
+// The growth sweep that reaches a pixel in a pass: 0 for a level, 1 for a
+// line or column neighbour of one (the first sweep's pixels); every later
+// sweep reaches the eight neighbours of what is filled, so any other pixel is
+// reached one sweep after its chessboard distance to the first sweep's
+// pixels. kFar or more where no level is.
+struct Doubt_passes {
+    Shape g;
+    Window_cuts cuts;
+    std::vector<std::int32_t> reach; // chessboard distance to the first sweep's pixels
+    std::vector<std::int32_t> dist;  // to the nearest doubtful cell or cell beyond a cut
+    Doubt level;                     // the pixel was a level at the last update
+    Doubt grown;                     // its grown level is in doubt in this pass
+    std::vector<std::size_t> fresh;  // cells put in doubt by the last pass
+    bool started = false;
+
+    std::int32_t sweep(std::size_t p) const { return level[p] ? 0 : reach[p] + 1; }
+
+    // Brings reach, level and dist up to the itab and doubt of s: in full the
+    // first time, then from the levels and the doubt that are new alone, as
+    // levels and doubt only ever grow and distances only ever drop.
+    void update(const Program_state& s, const Doubt& doubt)
+    {
+        std::vector<std::size_t> seeds;
+        if (!started) {
+            reach.resize(g.size());
+            level.assign(g.size(), 0);
+            for (int i = 0; i < g.nl; ++i)
+                for (int j = 0; j < g.nc; ++j)
+                    level[g.at(i, j)] = s.itab[i][j] != NO_DATA;
+            for (int i = 0; i < g.nl; ++i)
+                for (int j = 0; j < g.nc; ++j) {
+                    const bool first = level[g.at(i, j)] || (i > 0 && level[g.at(i - 1, j)]) ||
+                                       (j > 0 && level[g.at(i, j - 1)]) ||
+                                       (j < g.nc - 1 && level[g.at(i, j + 1)]) ||
+                                       (i < g.nl - 1 && level[g.at(i + 1, j)]);
+                    reach[g.at(i, j)] = first ? 0 : kFar;
+                }
+            chessboard(g, reach);
+            doubt_distance(g, cuts, doubt, dist);
+            started = true;
+            return;
+        }
+        for (int i = 0; i < g.nl; ++i)
+            for (int j = 0; j < g.nc; ++j) {
+                const std::size_t p = g.at(i, j);
+                if (level[p] || s.itab[i][j] == NO_DATA) continue;
+                level[p] = 1;
+                const auto seed = [&](std::size_t q) {
+                    if (reach[q] == 0) return;
+                    reach[q] = 0;
+                    seeds.push_back(q);
+                };
+                seed(p);
+                if (i > 0) seed(g.at(i - 1, j));
+                if (j > 0) seed(g.at(i, j - 1));
+                if (j < g.nc - 1) seed(g.at(i, j + 1));
+                if (i < g.nl - 1) seed(g.at(i + 1, j));
+            }
+        lower_distances(g, reach, seeds);
+        for (const std::size_t p : fresh) {
+            if (dist[p] == 0) continue;
+            dist[p] = 0;
+            seeds.push_back(p);
+        }
+        lower_distances(g, dist, seeds);
+    }
+
+    // The doubt of itab after one pass, from the doubt before it. A sweep
+    // reads only the 3 x 3 window of the sweep before, so the grown level of
+    // a pixel reached in sweep t depends on itab within chessboard distance t
+    // alone: it is certain when nothing doubtful lies that near. A mark is
+    // certain when the grown levels of the pixel and of its line and column
+    // neighbours are, and none of them lies beyond a cut; only the marks on
+    // empty pixels enter itab. Returns whether the doubt grew.
+    bool carry(const Program_state& s, Doubt& doubt)
+    {
+        update(s, doubt);
+        grown.resize(g.size());
+        for (std::size_t p = 0; p < g.size(); ++p) {
+            const std::int32_t t = level[p] ? 0 : reach[p] + 1;
+            grown[p] = static_cast<std::uint8_t>(doubt[p] | (t >= kFar) | (dist[p] <= t));
+        }
+        fresh.clear();
+        const std::size_t nc = static_cast<std::size_t>(g.nc);
+        for (int i = 0; i < g.nl; ++i) {
+            const std::size_t row = g.at(i, 0);
+            const std::uint8_t* gr = grown.data() + row;
+            const std::uint8_t* up = i > 0 ? gr - nc : nullptr;
+            const std::uint8_t* down = i < g.nl - 1 ? gr + nc : nullptr;
+            std::uint8_t* dr = doubt.data() + row;
+            const int* it = s.itab[i];
+            const bool line_cut = (cuts.top && i == 0) || (cuts.bottom && i == g.nl - 1);
+            for (std::size_t j = 0; j < nc; ++j) {
+                if (dr[j] || it[j] != NO_DATA) continue;
+                const bool mark_doubt = gr[j] || line_cut || (up && up[j]) || (down && down[j]) ||
+                                        (j > 0 ? gr[j - 1] : cuts.left) ||
+                                        (j + 1 < nc ? gr[j + 1] : cuts.right);
+                if (mark_doubt) {
+                    dr[j] = 1;
+                    fresh.push_back(row + j);
+                }
             }
         }
-    return grew;
-}
+        return !fresh.empty();
+    }
+};
 
 } // namespace
 
@@ -157,17 +235,14 @@ int certified_dilation(Program_state& s, Window_cuts cuts, int whole_passes, Dou
 {
     const Shape g{s.nb_lig, s.nb_col};
     doubt.assign(g.size(), 0);
-    std::vector<std::int32_t> d;
-    std::vector<std::int32_t> dist;
-    Doubt grown;
+    Doubt_passes track{g, cuts, {}, {}, {}, {}, {}, false};
     Dilation_work w;
     w.settings.marks = false;
     int passes = 0;
     s.modif = 1;
     while (s.modif > 0) {
         interruption_point();
-        growth_sweeps(s, d);
-        carry_doubt(s, cuts, d, doubt, dist, grown);
+        track.carry(s, doubt);
         s.modif = 0;
         ++passes;
         gonflette(s, w);
@@ -175,10 +250,9 @@ int certified_dilation(Program_state& s, Window_cuts cuts, int whole_passes, Dou
     // The window's itab no longer changes, but the whole grid's may for more
     // passes, and each of them carries the doubt further.
     if (whole_passes > 0 && whole_passes <= passes) return passes;
-    growth_sweeps(s, d);
     const int extra = whole_passes > 0 ? whole_passes - passes : kExtra_passes_max;
     for (int k = 0; k < extra; ++k)
-        if (!carry_doubt(s, cuts, d, doubt, dist, grown)) return passes;
+        if (!track.carry(s, doubt)) return passes;
     if (whole_passes == 0)
         for (int i = 0; i < g.nl; ++i)
             for (int j = 0; j < g.nc; ++j)
