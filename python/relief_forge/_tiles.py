@@ -141,6 +141,20 @@ def build_dask(contours, equidistance, smoothing=1, *, dtype=None, halo=None, ha
              contours.shape[0], contours.shape[1], contours.chunks[0][0], contours.chunks[1][0],
              halo, halo_limit)
     source = _Source(contours)
+    lines, columns = contours.shape
+    reach = 0
+    for sizes, side in zip(contours.chunks, contours.shape):
+        start = 0
+        for size in sizes:
+            reach = max(reach, start, side - start - size)
+            start += size
+    if halo >= reach:
+        # Every window would be the whole grid: build it once.
+        log.info("tiles: the first halo covers the grid, one build of the whole grid")
+        task = dask.delayed(build_chunk)(source, slice(0, lines), slice(0, columns),
+                                         equidistance, smoothing, dtype, halo, halo_limit)
+        whole = da.from_delayed(task, shape=contours.shape, dtype=out_type)
+        return whole.rechunk(contours.chunks)
     blocks = []
     r0 = 0
     for h in contours.chunks[0]:

@@ -235,6 +235,25 @@ int certified_dilation(Program_state& s, Window_cuts cuts, int whole_passes, Dou
 {
     const Shape g{s.nb_lig, s.nb_col};
     doubt.assign(g.size(), 0);
+    if (!cuts.top && !cuts.bottom && !cuts.left && !cuts.right) {
+        // The window is the whole grid: its build is the whole grid's, but
+        // for a grid without a level, which nothing fills.
+        bool any_level = false;
+        for (int i = 0; i < g.nl && !any_level; ++i)
+            for (int j = 0; j < g.nc && !any_level; ++j) any_level = s.itab[i][j] != NO_DATA;
+        if (!any_level) doubt.assign(g.size(), 1);
+        Dilation_work w;
+        w.settings.marks = false;
+        int passes = 0;
+        s.modif = 1;
+        while (s.modif > 0) {
+            interruption_point();
+            s.modif = 0;
+            ++passes;
+            gonflette(s, w);
+        }
+        return passes;
+    }
     Doubt_passes track{g, cuts, {}, {}, {}, {}, {}, false};
     Dilation_work w;
     w.settings.marks = false;
