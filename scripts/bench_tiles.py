@@ -2,8 +2,10 @@
 terrain (the contour rasters of bench_python.py: matplotlib's topobathy.npz
 resampled, contours every 40 m): for each side, the whole grid's build(),
 the same grid built with the certificate carried from four cut sides
-(build_window: its cost), and the tiled build on two local workers, compared to the
-bit, with the halos, refusals and fallbacks that the log counts.
+(build_window: its cost), and the tiled build on two threads, compared to the
+bit, with the halos, refusals and fallbacks that the log counts. The tiles
+run on the threaded scheduler (two threads of this process), where the log
+is seen.
 
     PYTHONPATH=build/python python3 scripts/bench_tiles.py BUILD [--tile N] [--halo N] [SIDE...]
 
@@ -84,7 +86,7 @@ def main():
             same = bool((tiled == whole).all())
             print(f"{side} x {side}, mesh {args.mesh}, {passes} passes, tiles {args.tile}: whole "
                   f"{t_whole:.2f} s; with the certificate {t_cert:.2f} s "
-                  f"({t_cert / t_whole:.2f}x, {certain.mean():.1%} certified); tiled on 2 workers {t_tiled:.2f} s "
+                  f"({t_cert / t_whole:.2f}x, {certain.mean():.1%} certified); tiled on 2 threads {t_tiled:.2f} s "
                   f"({t_tiled / t_whole:.2f}x), bytes equal: {same}; chunks by final halo "
                   f"{dict(sorted(tally.halos.items()))}, refusals {tally.refusals}, "
                   f"fallbacks {tally.fallbacks}", flush=True)
