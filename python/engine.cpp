@@ -7,6 +7,7 @@
 #include "control/control.h"
 #include "nrutil.h"
 #include "surface/surface.h"
+#include "surface/window_certificate.h"
 
 #include <algorithm>
 #include <chrono>
@@ -91,12 +92,28 @@ void on_text(void* user, const char* text, std::size_t n)
         link->report(link->stage, static_cast<double>(line) / link->nb_lig);
 }
 
+// A window of a larger grid: its cut sides and the whole grid's pass count
+// (0 when not known) in; the doubt of each cell and the window's passes out.
+struct Window_request {
+    Window_cuts cuts;
+    int whole_passes = 0;
+    Doubt doubt;
+    int passes = 0;
+};
+
 // The stages of the interactive program's run, from the Scaled altitudes to
 // the surface in itab1, before the conversion back.
-void run_stages(Run_link& link, Program_state& s, int equid, int maille)
+void run_stages(Run_link& link, Program_state& s, int equid, int maille, Window_request* window)
 {
     const Run_channel_scope scope(&link.channel);
     scale_to_scaled(s, equid);
+    if (window) {
+        window->passes =
+            build_window_surface(s, maille, window->cuts, window->whole_passes, window->doubt);
+        frigrille(s.itab2, s.nb_lig);
+        s.itab2 = nullptr;
+        return;
+    }
     link.report("dilation", 0.0);
     dilation(s);
     link.report("dilation", 1.0);
@@ -141,10 +158,10 @@ template <typename Body> std::string refusal_of(Body&& body)
 // callback) stops the run at its next safe point and is raised once it has
 // stopped.
 void run_watched(Run_link& link, Program_state& s, int equid, int maille,
-                 const py::object& progress)
+                 const py::object& progress, Window_request* window)
 {
     const auto body = [&] {
-        std::string error = refusal_of([&] { run_stages(link, s, equid, maille); });
+        std::string error = refusal_of([&] { run_stages(link, s, equid, maille, window); });
         {
             const std::lock_guard<std::mutex> hold(link.mutex);
             link.error = std::move(error);
@@ -242,7 +259,7 @@ enum class Output_kind { dem, surface };
 
 py::array build(const py::array& contours, const py::handle& equidistance,
                 const py::handle& smoothing, const py::object& dtype, const py::object& progress,
-                int z_factor)
+                int z_factor, Window_request* window = nullptr)
 {
     const py::dtype in_type = contours.dtype();
     // Equal types have the same byte order: a swapped array is refused too.
@@ -320,7 +337,7 @@ py::array build(const py::array& contours, const py::handle& equidistance,
     link.channel.user = &link;
     link.reporting = !progress.is_none();
     link.nb_lig = s.nb_lig;
-    run_watched(link, s, equid, maille, progress);
+    run_watched(link, s, equid, maille, progress, window);
 
     py::array out;
     try {
@@ -372,6 +389,26 @@ py::array build(const py::array& contours, const py::handle& equidistance,
     return out;
 }
 
+// The DEM of a window, the cells certainly equal to the whole grid's build,
+// and the window's pass count.
+py::tuple build_window(const py::array& contours, const py::handle& equidistance,
+                       const py::handle& smoothing, const py::object& cuts, int passes,
+                       const py::object& dtype)
+{
+    Window_request window;
+    const py::tuple sides = py::tuple(cuts);
+    if (sides.size() != 4) throw Refusal("The cuts are four flags: top, bottom, left, right");
+    window.cuts = {py::bool_(sides[0]), py::bool_(sides[1]), py::bool_(sides[2]),
+                   py::bool_(sides[3])};
+    if (passes < 0) throw Refusal("The whole grid's pass count must be 0 (not known) or more");
+    window.whole_passes = passes;
+    py::array dem = build(contours, equidistance, smoothing, dtype, py::none(), 1, &window);
+    py::array_t<bool> certain({contours.shape(0), contours.shape(1)});
+    bool* out = certain.mutable_data();
+    for (std::size_t p = 0; p < window.doubt.size(); ++p) out[p] = window.doubt[p] == 0;
+    return py::make_tuple(dem, certain, window.passes);
+}
+
 } // namespace
 
 PYBIND11_MODULE(_engine, m)
@@ -381,7 +418,17 @@ PYBIND11_MODULE(_engine, m)
     m.attr("NO_DATA") = NO_DATA;
     m.attr("GRID_PIXELS_MAX") = kGrid_pixels_max;
     m.attr("GRID_SIDE_MAX") = kGrid_side_max;
-    m.def("build", &build, py::arg("contours"), py::arg("equidistance"), py::arg("smoothing") = 1,
+    m.def("build",
+          [](const py::array& contours, const py::handle& equidistance,
+             const py::handle& smoothing, const py::object& dtype, const py::object& progress,
+             int z_factor) {
+              return build(contours, equidistance, smoothing, dtype, progress, z_factor);
+          },
+          py::arg("contours"), py::arg("equidistance"), py::arg("smoothing") = 1,
           py::kw_only(), py::arg("dtype") = py::none(), py::arg("progress") = py::none(),
           py::arg("_z_factor") = 1);
+    m.def("build_window", &build_window, py::arg("contours"), py::arg("equidistance"),
+          py::arg("smoothing") = 1, py::kw_only(),
+          py::arg("cuts") = py::make_tuple(false, false, false, false),
+          py::arg("passes") = 0, py::arg("dtype") = py::none());
 }

@@ -12,6 +12,7 @@
 #          with GDAL, NumPy, SciPy, matplotlib's sample DEMs)
 # qgis     the QGIS plugin's headless tests (QGIS, PyQGIS, Xvfb)
 # python   the Python module and its tests (pybind11, numpy, xarray, rioxarray, pytest)
+# dask     the surface in tiles on Dask (dask, distributed, SciPy for the halo's first bound)
 # accuracy the GIS accuracy comparison's peers and truths (GRASS's r.surf.contour,
 #          R's volcano); only when named: the test command does not need them
 set -euo pipefail
@@ -24,15 +25,16 @@ declare -A group=(
   [terrain]="time python3-gdal python3-numpy python3-scipy python3-matplotlib"
   [qgis]="qgis python3-qgis xvfb"
   [python]="pybind11-dev python3-dev python3-numpy python3-xarray python3-rioxarray python3-pytest"
+  [dask]="python3-dask python3-distributed python3-scipy"
   [accuracy]="grass-core r-base-core"
 )
 names=("$@")
-((${#names[@]})) || names=(sample build windows checks terrain qgis python)
+((${#names[@]})) || names=(sample build windows checks terrain qgis python dask)
 
 packages=()
 for name in "${names[@]}"; do
   if [ -z "${group[$name]+set}" ]; then
-    echo "install_deps.sh: no group named '$name' (sample, build, windows, checks, terrain, qgis, python, accuracy)" >&2
+    echo "install_deps.sh: no group named '$name' (sample, build, windows, checks, terrain, qgis, python, dask, accuracy)" >&2
     exit 2
   fi
   read -r -a listed <<<"${group[$name]}"

@@ -20,7 +20,7 @@ case "${1:-}" in
 esac
 
 if ((quick)); then
-  bash "$root/scripts/install_deps.sh" build python
+  bash "$root/scripts/install_deps.sh" build python dask
 else
   bash "$root/scripts/install_deps.sh"
 fi
