@@ -19,9 +19,14 @@
 #
 # Every relief_forge is timed in two states, REPEAT runs of each (default 3),
 # the median by the wall clock reported with its user and system time:
-# - used: right after a helper process has written USED_MB megabytes
-#   (default 6144) and exited, as a user's machine is after another large
-#   program; the builds take turns, the helper before each run;
+# - used: as a user's machine is after another large program, whose memory
+#   is full of files read: right after a helper process has written USED_MB
+#   megabytes (default 6144) and exited, and a file of CACHE_MB megabytes
+#   (default what the system has available at the start, less 2 GB; 0 none)
+#   has been read into the file cache again; the builds take turns, the
+#   helper before each run. The file has no data on the disk (a hole), so
+#   reading it fills the cache with clean pages the system may drop, without
+#   a transfer;
 # - warm: the same build again and again, nothing between, after one run
 #   left untimed.
 # The system time is the kernel's share: page faults, clearing fresh pages,
@@ -56,9 +61,16 @@ timed_once() {
 median() { sort -n -k1,1 | awk '{ l[NR] = $0 } END { print l[int((NR + 1) / 2)] }'; }
 
 # Another large process: writes every page of USED_MB megabytes, then exits
-# and frees them.
+# and frees them; then the file cache takes the free memory back, so that
+# the next process finds little of it free, and that in pieces.
+cache_mb=${CACHE_MB:-$(awk '/^MemAvailable/ { print int($2 / 1024) - 2048 }' /proc/meminfo)}
+if ((cache_mb > 0)); then
+  truncate -s "${cache_mb}M" "$work/cache"
+  cat "$work/cache" >/dev/null
+fi
 used_machine() {
   /usr/bin/python3 -c "b = bytearray(${USED_MB:-6144} << 20); b[::4096] = b'\1' * len(b[::4096])"
+  if ((cache_mb > 0)); then cat "$work/cache" >/dev/null; fi
 }
 
 # Wall-clock, processor seconds and peak memory (MB) of the best (by the
@@ -148,8 +160,8 @@ echo
 echo "Real terrain (topobathy.npz), contours every 40 m, mesh 5, whole processes, $(nproc) cores,"
 echo "transparent huge pages $(cat /sys/kernel/mm/transparent_hugepage/enabled 2>/dev/null),"
 echo "defrag $(cat /sys/kernel/mm/transparent_hugepage/defrag 2>/dev/null); all rows from one run of this script."
-echo "used: each run right after another process wrote ${USED_MB:-6144} MB and exited; warm: runs one after"
-echo "another. relief_forge: the median of ${REPEAT:-3} runs by the wall clock, with its user and system"
+echo "used: each run right after another process wrote ${USED_MB:-6144} MB and exited and a file of $cache_mb MB"
+echo "was read into the cache again; warm: runs one after another. relief_forge: the median of ${REPEAT:-3} runs by the wall clock, with its user and system"
 echo "time; gdal_fillnodata: the best run, wall clock, processor time, peak memory; the ratio is of"
 echo "the wall clocks:"
 echo
