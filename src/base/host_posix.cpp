@@ -232,7 +232,13 @@ void host_unlock_result()
 void host_prefer_large_pages(void* p, std::size_t bytes)
 {
 #ifdef MADV_HUGEPAGE
-    // Whole pages only; a host that refuses the advice keeps its usual pages.
+    // Kept by measurement on Debian's default settings (transparent huge
+    // pages and their defrag both "madvise", so that the kernel compacts
+    // memory at the first touch of an advised block): on a machine whose free
+    // memory the file cache had taken back after another large program, whole
+    // runs at 4096 a side took less wall and system time with the advice, and
+    // at 8192 about the same, for a ninth of the page faults. Whole pages
+    // only; a host that refuses the advice keeps its usual pages.
     const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     const auto at = reinterpret_cast<std::uintptr_t>(p);
     const std::uintptr_t first = (at + page - 1) / page * page;
