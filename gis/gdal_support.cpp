@@ -1,4 +1,5 @@
 // GDAL set-up, its error messages and the CRS helpers.
+#include "base/failure.h"
 #include "gis/gis.h"
 #include "gis/outputs/commit.h"
 
@@ -25,12 +26,7 @@ void gis_fail(const char* fmt, ...)
 {
     va_list args;
     va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    const int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string text(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    std::vsnprintf(text.data(), text.size() + 1, fmt, args);
+    const std::string text = format_text(fmt, args);
     va_end(args);
     throw Gis_error(text);
 }

@@ -15,16 +15,22 @@ const char* volatile g_interruption_message = kNothing_written;
 
 } // namespace
 
-void fail(const char* fmt, ...)
+std::string format_text(const char* fmt, va_list args)
 {
-    va_list args;
-    va_start(args, fmt);
     va_list copy;
     va_copy(copy, args);
     const int n = std::vsnprintf(nullptr, 0, fmt, copy);
     va_end(copy);
     std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
     std::vsnprintf(text.data(), text.size() + 1, fmt, args);
+    return text;
+}
+
+void fail(const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    const std::string text = format_text(fmt, args);
     va_end(args);
     throw Run_error(text);
 }

@@ -5,13 +5,18 @@
 
 #include "base/console.h"
 
+#include <cstdarg>
 #include <stdexcept>
+#include <string>
 
 // A failure that ends the run with exit status 1. what() is the console text,
 // in the program's own words, ready to print.
 struct Run_error : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// The text of a printf format and its arguments, whatever its length.
+std::string format_text(const char* fmt, va_list args);
 
 // Throws a Run_error whose text is formatted like printf.
 [[noreturn]] void fail(const char* fmt, ...) RF_PRINTF(1, 2);
